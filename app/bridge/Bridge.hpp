@@ -1,0 +1,101 @@
+#pragma once
+// The one object behind the lornwick scheme: it checks and routes every request
+// of the page, answers through one response writer and owns every queue, cache
+// and store the page can reach. Created once per launch before the web view.
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/bridge/Platform.hpp"
+#include "app/bridge/RequestURL.hpp"
+#include "core/Dispatch.hpp"
+
+// An API request as handed to its operation, copied out of the task.
+struct ApiRequest {
+    std::shared_ptr<SchemeTask> task;
+    std::string method;
+    std::string path;
+    Query query;
+    std::string body;
+    HeaderMap headers;
+};
+
+class Bridge {
+public:
+    // `dataHome` is the folder that holds the support folder (the XDG data home).
+    Bridge(std::string editor, Platform platform, std::string dataHome);
+    ~Bridge();
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
+    // --- the scheme handler (RequestFrame.cpp); main thread only ---
+    void start(std::shared_ptr<SchemeTask> task);
+    void stop(const std::shared_ptr<SchemeTask>& task);
+
+    // --- the response writer (ResponseWriter.cpp); any thread ---
+    void send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
+              HeaderMap extra = {});
+    void sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value);
+    void sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message);
+    // Runs an operation and answers whatever it throws: a BridgeError with its
+    // own status and message, anything else as 500 with its description.
+    void answering(const std::shared_ptr<SchemeTask>& task, const std::function<void()>& operation);
+
+    // --- second routing stage (Router.cpp); on io ---
+    void route(const ApiRequest& request);
+
+    // --- editor files (AssetServer.cpp); main thread ---
+    void serveAsset(const std::shared_ptr<SchemeTask>& task, const std::string& path);
+    // The name the start document shows: info["name"] when it is text, else appName.
+    std::string productName() const;
+
+    // --- app information (InfoRoutes.cpp) ---
+    void getBuild(const ApiRequest& request);
+    void getAbout(const ApiRequest& request);
+    void getChangelog(const ApiRequest& request);
+    void showBackups(const ApiRequest& request);
+    void quit(const ApiRequest& request);
+    // The last row of the router: 501 with the wording the path calls for.
+    [[noreturn]] void unmatched(const ApiRequest& request);
+
+    // --- fields ---
+    const std::string token;
+    const std::string editor;
+    std::function<void()> onQuit;
+    std::function<void()> onFolderChanged;
+    std::function<void()> onOpenRequested;
+    Platform platform;
+    // Tasks the page abandoned; main thread only. Held by reference so that a
+    // stopped task's identity cannot be reused by a later one.
+    std::set<std::shared_ptr<SchemeTask>> stopped;
+    // The editor's build information from version.json; always an object.
+    nlohmann::json info;
+    // The folder that holds every remembered state.
+    std::string support;
+    std::string backupsFolder() const { return support + "/Backups"; }
+
+private:
+    // First-stage work items that later parts of the bridge fill in; until
+    // then they fall through to the router's last row.
+    void documentItem(const ApiRequest& request);
+    void keepRecovery(const ApiRequest& request);
+    void getTree(const ApiRequest& request);
+
+    // Guards answers that are posted to the main queue after the bridge is gone.
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+
+public:
+    // Queues last: they are destroyed first, so no job outlives the fields it uses.
+    SerialQueue io{"quillmarsh.bridge.io"};
+    ConcurrentQueue disk{"quillmarsh.bridge.disk"};
+    ConcurrentQueue listing{"quillmarsh.bridge.listing"};
+};
+
+// The application's display name.
+const std::string& appName();
+// A fresh per-launch secret: two random version-4 UUIDs, upper case, back to back.
+std::string makeToken();

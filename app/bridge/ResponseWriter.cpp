@@ -1,0 +1,49 @@
+// The one way an answer reaches the page: always on the main thread, and never
+// for a request the page has abandoned.
+#include "app/bridge/Bridge.hpp"
+#include "core/BridgeError.hpp"
+
+void Bridge::send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
+                  HeaderMap extra) {
+    if (!platform.main.isCurrent()) {
+        platform.main.post([this, alive = alive_, task = std::move(task), status, body = std::move(body),
+                            contentType = std::move(contentType), extra = std::move(extra)]() mutable {
+            if (*alive) send(std::move(task), status, std::move(body), std::move(contentType), std::move(extra));
+        });
+        return;
+    }
+    if (stopped.erase(task) > 0) return;
+    HeaderMap headers;
+    headers["Content-Type"] = std::move(contentType);
+    headers["Content-Length"] = std::to_string(body.size());
+    headers["Cache-Control"] = "no-store";
+    for (auto& [name, value] : extra) headers[name] = std::move(value);
+    task->finish(status, headers, body);
+}
+
+void Bridge::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value) {
+    std::string body;
+    try {
+        body = value.dump();
+    } catch (const nlohmann::json::exception&) {
+        // Text that is not valid UTF-8 cannot be written as JSON.
+        body = "{}";
+    }
+    send(std::move(task), status, std::move(body), "application/json");
+}
+
+void Bridge::sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message) {
+    sendJSON(std::move(task), status, nlohmann::json{{"error", message}});
+}
+
+void Bridge::answering(const std::shared_ptr<SchemeTask>& task, const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const BridgeError& error) {
+        sendError(task, error.status, error.message);
+    } catch (const std::exception& error) {
+        sendError(task, 500, error.what());
+    } catch (...) {
+        sendError(task, 500, "unknown error");
+    }
+}

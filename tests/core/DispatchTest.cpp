@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <vector>
+
+#include "core/Dispatch.hpp"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(SerialQueue, RunsOneJobAtATimeInOrder) {
+    std::vector<int> seen;
+    std::atomic<int> running{0};
+    std::atomic<bool> overlapped{false};
+    {
+        SerialQueue queue("test.serial");
+        for (int i = 0; i < 200; ++i) {
+            queue.async([&, i] {
+                if (running.fetch_add(1) != 0) overlapped = true;
+                seen.push_back(i);
+                running.fetch_sub(1);
+            });
+        }
+        queue.sync([] {});
+    }
+    ASSERT_EQ(seen.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(seen[i], i);
+    EXPECT_FALSE(overlapped);
+}
+
+TEST(ConcurrentQueue, RunsJobsSideBySide) {
+    ConcurrentQueue queue("test.concurrent", 4);
+    std::promise<void> bothStarted;
+    std::atomic<int> started{0};
+    std::shared_future<void> gate = bothStarted.get_future().share();
+    std::atomic<int> done{0};
+    for (int i = 0; i < 2; ++i) {
+        queue.async([&] {
+            if (started.fetch_add(1) == 1) bothStarted.set_value();
+            // Each job waits for the other: this only finishes if both run at once.
+            EXPECT_EQ(gate.wait_for(10s), std::future_status::ready);
+            done.fetch_add(1);
+        });
+    }
+    queue.sync([] {});
+    RunLoopMainQueue main;
+    EXPECT_TRUE(main.runUntil([&] { return done.load() == 2; }, 20s));
+}
+
+TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
+    SerialQueue queue("test.delayed");
+    RunLoopMainQueue main;
+    std::atomic<bool> ran{false};
+    std::atomic<bool> cancelledRan{false};
+    auto start = Clock::now();
+    auto cancelled = queue.asyncAfter(50ms, [&] { cancelledRan = true; });
+    queue.asyncAfter(100ms, [&] { ran = true; });
+    cancelled->cancel();
+    ASSERT_TRUE(main.runUntil([&] { return ran.load(); }, 20s));
+    EXPECT_GE(Clock::now() - start, 100ms);
+    EXPECT_FALSE(cancelledRan);
+}
+
+TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
+    SerialQueue queue("test.current");
+    bool inside = false;
+    queue.sync([&] { inside = queue.isCurrent(); });
+    EXPECT_TRUE(inside);
+    EXPECT_FALSE(queue.isCurrent());
+}
+
+TEST(RunLoopMainQueue, RunsPostedJobsOnItsOwnThreadOnly) {
+    RunLoopMainQueue main;
+    SerialQueue worker("test.worker");
+    bool onMain = false;
+    bool workerSeesMain = true;
+    worker.sync([&] {
+        workerSeesMain = main.isCurrent();
+        main.post([&] { onMain = main.isCurrent(); });
+    });
+    EXPECT_FALSE(workerSeesMain);
+    EXPECT_EQ(main.runOnce(1s), 1u);
+    EXPECT_TRUE(onMain);
+}
+
+TEST(Queue, DestructionFinishesJobsAlreadyQueued) {
+    std::atomic<int> count{0};
+    {
+        SerialQueue queue("test.drain");
+        for (int i = 0; i < 50; ++i) queue.async([&] { count.fetch_add(1); });
+    }
+    EXPECT_EQ(count.load(), 50);
+}
+
+}  // namespace

@@ -1,0 +1,78 @@
+#pragma once
+// A real Bridge on a hand-pumped main queue with scripted platform pieces, an
+// editor folder and a support folder of its own: what the tests drive the
+// Bridge through, one request at a time or several at once.
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/bridge/Bridge.hpp"
+#include "tests/support/TempDir.hpp"
+
+struct Answer {
+    int status = 0;
+    HeaderMap headers;
+    std::string body;
+    nlohmann::json json() const { return nlohmann::json::parse(body); }
+    std::string error() const { return json().at("error").get<std::string>(); }
+};
+
+class FakeTask final : public SchemeTask {
+public:
+    explicit FakeTask(SchemeRequest request) : request_(std::move(request)) {}
+    const SchemeRequest& request() const override { return request_; }
+    void finish(int status, const HeaderMap& headers, const std::string& body) override;
+
+    std::optional<Answer> answer;
+    int finishCount = 0;
+
+private:
+    SchemeRequest request_;
+};
+
+class FakePlatform final : public Panels, public Workspace {
+public:
+    void runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) override;
+    void openURL(const std::string& url) override { openedURLs.push_back(url); }
+    void openFolder(const std::string& path) override { openedFolders.push_back(path); }
+
+    MainQueue* main = nullptr;
+    std::deque<PanelResult> panelAnswers;
+    std::vector<PanelOptions> panelsShown;
+    std::vector<std::string> openedURLs;
+    std::vector<std::string> openedFolders;
+};
+
+class BridgeHarness {
+public:
+    // Lays out a small editor folder (web/index.html with both placeholders,
+    // version.json) unless told not to, then creates the Bridge.
+    explicit BridgeHarness(bool withEditor = true);
+    ~BridgeHarness();
+
+    // Makes (or remakes) the Bridge, for tests that change the folders first.
+    void makeBridge();
+
+    std::string editorPath() const { return dir / "editor"; }
+    std::string dataHome() const { return dir / "data"; }
+
+    std::shared_ptr<FakeTask> task(const std::string& method, const std::string& path,
+                                   std::optional<std::string> body = std::string(), HeaderMap headers = {});
+    // Starts a request and pumps the main queue until it is answered.
+    Answer request(const std::string& method, const std::string& path, std::optional<std::string> body = std::string(),
+                   HeaderMap headers = {});
+    // Starts the task and pumps until it is answered; fails the test on a time-out.
+    Answer run(const std::shared_ptr<FakeTask>& task);
+    // Pumps the main queue until `done` holds (bounded).
+    bool pumpUntil(const std::function<bool()>& done);
+
+    HeaderMap tokenHeaders() const { return {{"X-Quillmarsh-Token", bridge->token}}; }
+
+    TempDir dir;
+    RunLoopMainQueue main;
+    FakePlatform platform;
+    NoBookmarks bookmarks;
+    std::unique_ptr<Bridge> bridge;
+};

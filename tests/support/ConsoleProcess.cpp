@@ -1,0 +1,113 @@
+#include "tests/support/ConsoleProcess.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <stdexcept>
+
+nlohmann::json ConsoleRun::answer(long long id) const {
+    for (const auto& line : lines) {
+        if (line.contains("id") && line["id"] == id && line.contains("status")) return line;
+    }
+    return nullptr;
+}
+
+std::vector<nlohmann::json> ConsoleRun::events() const {
+    std::vector<nlohmann::json> found;
+    for (const auto& line : lines) {
+        if (line.contains("event")) found.push_back(line);
+    }
+    return found;
+}
+
+namespace {
+
+void replaceAll(std::string& text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+        text.replace(at, from.size(), to);
+    }
+}
+
+}  // namespace
+
+ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
+                      const std::vector<std::string>& input, int timeoutSeconds) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    pid_t pid = fork();
+    if (pid < 0) throw std::runtime_error("fork");
+    if (pid == 0) {
+        dup2(toChild[0], 0);
+        dup2(fromChild[1], 1);
+        setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
+        setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
+        setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+        execl(console.c_str(), console.c_str(), "--editor", editor.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    signal(SIGPIPE, SIG_IGN);
+
+    ConsoleRun run;
+    std::string pendingOut;
+    std::string token;
+    size_t nextInput = 0;
+    bool inputClosed = false;
+    int writeEnd = toChild[1];
+    fcntl(writeEnd, F_SETFL, O_NONBLOCK);
+    std::string received;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+
+    for (bool open = true; open;) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            break;
+        }
+        // Input waits for the token line: later lines may name it.
+        if (!inputClosed && pendingOut.empty() && !token.empty()) {
+            if (nextInput < input.size()) {
+                pendingOut = input[nextInput++];
+                replaceAll(pendingOut, "{{TOKEN}}", token);
+                pendingOut += '\n';
+            } else {
+                close(writeEnd);
+                inputClosed = true;
+            }
+        }
+        pollfd fds[2] = {{fromChild[0], POLLIN, 0}, {inputClosed ? -1 : writeEnd, POLLOUT, 0}};
+        if (pendingOut.empty()) fds[1].fd = -1;
+        if (poll(fds, 2, 200) < 0) continue;
+        if (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) {
+            ssize_t wrote = write(writeEnd, pendingOut.data(), pendingOut.size());
+            if (wrote > 0) pendingOut.erase(0, static_cast<size_t>(wrote));
+            else if (wrote < 0 && errno != EAGAIN) pendingOut.clear();
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[65536];
+            ssize_t got = read(fromChild[0], buffer, sizeof buffer);
+            if (got <= 0) {
+                open = false;
+            } else {
+                received.append(buffer, static_cast<size_t>(got));
+                for (size_t end; (end = received.find('\n')) != std::string::npos;) {
+                    auto line = nlohmann::json::parse(received.substr(0, end), nullptr, false);
+                    received.erase(0, end + 1);
+                    if (token.empty() && line.is_object() && line.contains("token")) token = line["token"];
+                    run.lines.push_back(line);
+                }
+            }
+        }
+    }
+    if (!inputClosed) close(writeEnd);
+    close(fromChild[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}

@@ -1,0 +1,233 @@
+#include "tools/console/Console.hpp"
+
+#include <openssl/evp.h>
+
+#include <iostream>
+
+#include "core/SupportFolder.hpp"
+
+namespace {
+
+std::string base64Encode(const std::string& bytes) {
+    std::string out(4 * ((bytes.size() + 2) / 3) + 1, '\0');
+    int length = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                 reinterpret_cast<const unsigned char*>(bytes.data()),
+                                 static_cast<int>(bytes.size()));
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+std::optional<std::string> base64Decode(const std::string& text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    std::string out(3 * text.size() / 4 + 1, '\0');
+    int length = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                 reinterpret_cast<const unsigned char*>(text.data()),
+                                 static_cast<int>(text.size()));
+    if (length < 0) return std::nullopt;
+    // EVP_DecodeBlock counts the padding as zero bytes.
+    size_t padding = 0;
+    if (!text.empty() && text.back() == '=') ++padding;
+    if (text.size() > 1 && text[text.size() - 2] == '=') ++padding;
+    out.resize(static_cast<size_t>(length) - padding);
+    return out;
+}
+
+bool isUTF8(const std::string& text) {
+    try {
+        (void)nlohmann::json(text).dump();
+        return true;
+    } catch (const nlohmann::json::exception&) {
+        return false;
+    }
+}
+
+// A body handed over piece by piece, as the web view does for large bodies;
+// it can be told to fail after its bytes to stand for a broken connection.
+class StringStream final : public InputStream {
+public:
+    StringStream(std::string bytes, std::optional<std::string> failure)
+        : bytes_(std::move(bytes)), failure_(std::move(failure)) {}
+    ssize_t read(char* buffer, size_t capacity) override {
+        if (position_ == bytes_.size()) return failure_ ? -1 : 0;
+        size_t count = std::min(capacity, bytes_.size() - position_);
+        std::copy_n(bytes_.data() + position_, count, buffer);
+        position_ += count;
+        return static_cast<ssize_t>(count);
+    }
+    std::string errorDescription() const override { return failure_.value_or(""); }
+
+private:
+    std::string bytes_;
+    std::optional<std::string> failure_;
+    size_t position_ = 0;
+};
+
+}  // namespace
+
+class ConsoleTask final : public SchemeTask {
+public:
+    ConsoleTask(Console& console, long long id, SchemeRequest request)
+        : console_(console), id_(id), request_(std::move(request)) {}
+    const SchemeRequest& request() const override { return request_; }
+    void finish(int status, const HeaderMap& headers, const std::string& body) override {
+        nlohmann::json line = {{"id", id_}, {"status", status}, {"headers", headers}};
+        if (isUTF8(body)) line["body"] = body;
+        else line["body64"] = base64Encode(body);
+        console_.emit(line);
+        console_.finished(id_);
+    }
+
+private:
+    Console& console_;
+    long long id_;
+    SchemeRequest request_;
+};
+
+Console::Console(std::string editor, std::istream& in, std::ostream& out) : in_(in), out_(out) {
+    bridge_ = std::make_unique<Bridge>(std::move(editor), Platform{main_, *this, *this, bookmarks_},
+                                       SupportFolder::userDataHome());
+    bridge_->onQuit = [this] { emit({{"event", "quit"}}); };
+    bridge_->onFolderChanged = [this] { emit({{"event", "folder-changed"}}); };
+    bridge_->onOpenRequested = [this] { emit({{"event", "open-requested"}}); };
+}
+
+Console::~Console() {
+    // The Bridge's queues finish their jobs before the main loop they answer
+    // through goes away.
+    bridge_.reset();
+}
+
+int Console::run() {
+    emit({{"token", bridge_->token}});
+    SerialQueue reader("quillmarsh.console.input");
+    reader.async([this] {
+        std::string line;
+        while (std::getline(in_, line)) {
+            main_.post([this, line] { held_.push_back(line); });
+        }
+        main_.post([this] { inputDone_ = true; });
+    });
+    for (;;) {
+        while (!held_.empty()) {
+            if (waiting_) {
+                if (!allAnswered()) break;
+                waiting_ = false;
+            }
+            std::string line = std::move(held_.front());
+            held_.pop_front();
+            take(line);
+        }
+        if (inputDone_ && held_.empty() && allAnswered()) break;
+        main_.runOnce(std::chrono::milliseconds(100));
+    }
+    // Work that answered requests may still have told the program something
+    // (quit, a folder to show): let it arrive before the console ends.
+    do {
+        bridge_->io.sync([] {});
+    } while (main_.runOnce(std::chrono::milliseconds(0)) > 0);
+    out_.flush();
+    return 0;
+}
+
+bool Console::allAnswered() const { return open_.empty(); }
+
+void Console::finished(long long id) { open_.erase(id); }
+
+void Console::emit(const nlohmann::json& value) {
+    out_ << value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+    out_.flush();
+}
+
+void Console::take(const std::string& text) {
+    if (text.find_first_not_of(" \t\r") == std::string::npos) return;
+    auto line = nlohmann::json::parse(text, nullptr, false);
+    if (line.is_discarded() || !line.is_object()) return emit({{"error", "not a JSON object"}});
+    if (line.contains("url") || line.contains("id")) return startRequest(line);
+    if (auto stop = line.find("stop"); stop != line.end() && stop->is_number_integer()) {
+        auto found = open_.find(stop->get<long long>());
+        if (found == open_.end()) return emit({{"error", "no such request"}});
+        bridge_->stop(found->second);
+        open_.erase(found);
+        return;
+    }
+    if (line.contains("wait")) {
+        waiting_ = true;
+        return;
+    }
+    if (auto panel = line.find("panel"); panel != line.end() && panel->is_object()) {
+        PanelResult answer;
+        answer.chosen = panel->value("chosen", false);
+        for (const auto& url : panel->value("urls", nlohmann::json::array())) {
+            if (url.is_string()) answer.paths.push_back(url.get<std::string>());
+        }
+        panelAnswers_.push_back(std::move(answer));
+        return;
+    }
+    if (auto finder = line.find("finder"); finder != line.end() && finder->is_array()) {
+        std::vector<std::string> paths;
+        for (const auto& path : *finder) {
+            if (path.is_string()) paths.push_back(path.get<std::string>());
+        }
+        (void)paths;
+        return emit({{"error", "hand-over is not available in this build"}});
+    }
+    emit({{"error", "unknown line"}});
+}
+
+void Console::startRequest(const nlohmann::json& line) {
+    auto id = line.find("id");
+    if (id == line.end() || !id->is_number_integer()) return emit({{"error", "a request needs a numeric id"}});
+    long long number = id->get<long long>();
+    if (open_.count(number)) return emit({{"error", "id already in use"}});
+    SchemeRequest request;
+    if (auto url = line.find("url"); url != line.end() && url->is_string()) request.url = url->get<std::string>();
+    if (auto method = line.find("method"); method != line.end() && method->is_string()) {
+        request.method = method->get<std::string>();
+    }
+    if (auto headers = line.find("headers"); headers != line.end() && headers->is_object()) {
+        for (const auto& [name, value] : headers->items()) {
+            if (value.is_string()) request.headers[name] = value.get<std::string>();
+        }
+    }
+    std::optional<std::string> body;
+    if (auto text = line.find("body"); text != line.end() && text->is_string()) body = text->get<std::string>();
+    if (auto bytes = line.find("body64"); bytes != line.end() && bytes->is_string()) {
+        body = base64Decode(bytes->get<std::string>());
+        if (!body) return emit({{"id", number}, {"error", "body64 is not Base64"}});
+    }
+    if (line.value("stream", false)) {
+        std::optional<std::string> failure;
+        if (auto error = line.find("streamError"); error != line.end() && error->is_string()) {
+            failure = error->get<std::string>();
+        }
+        request.bodyStream = std::make_shared<StringStream>(body.value_or(""), failure);
+    } else {
+        request.body = body;
+    }
+    auto task = std::make_shared<ConsoleTask>(*this, number, std::move(request));
+    open_[number] = task;
+    bridge_->start(task);
+}
+
+void Console::runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) {
+    emit({{"event", "panel"},
+          {"kind", options.kind == PanelOptions::Kind::save ? "save" : "open"},
+          {"files", options.files},
+          {"folders", options.folders},
+          {"multiple", options.multiple},
+          {"extensions", options.extensions},
+          {"message", options.message},
+          {"start", options.startFolder},
+          {"name", options.suggestedName}});
+    PanelResult answer;
+    if (!panelAnswers_.empty()) {
+        answer = std::move(panelAnswers_.front());
+        panelAnswers_.pop_front();
+    }
+    // A real panel answers later, from the main loop; so does this one.
+    main_.post([done = std::move(done), answer = std::move(answer)] { done(answer); });
+}
+
+void Console::openURL(const std::string& url) { emit({{"event", "open-url"}, {"url", url}}); }
+
+void Console::openFolder(const std::string& path) { emit({{"event", "open-folder"}, {"path", path}}); }

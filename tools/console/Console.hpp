@@ -1,0 +1,58 @@
+#pragma once
+// The console's line protocol.
+//
+// In:  {"id": 7, "url": "...", "method": "PUT", "headers": {...}, "body": "text"}
+//      ("body64" for bytes; "stream": true hands the body over as a stream,
+//      "streamError": "text" makes that stream fail after its bytes)
+//      {"stop": 7}            stop task 7 as the web view would
+//      {"wait": true}         hold further lines until every started request is answered or stopped
+//      {"panel": {"chosen": true, "urls": ["/abs"]}}  the next panel's answer (none queued: cancel)
+//      {"finder": ["/abs/a.md"]}  documents handed over by the file manager
+// Out: {"token": "..."} first, then
+//      {"id": 7, "status": 200, "headers": {...}, "body": "..."} ("body64" when not UTF-8)
+//      {"event": "quit" | "folder-changed" | "open-requested"} when the Bridge calls the program
+//      {"event": "open-url", "url": "..."}, {"event": "open-folder", "path": "..."}
+//      {"event": "panel", ...options}   a panel was shown
+//      {"error": "..."} for a line the console could not take
+// At the end of input it waits for every answer, then exits 0.
+#include <deque>
+#include <iosfwd>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "app/bridge/Bridge.hpp"
+
+class ConsoleTask;
+
+class Console final : Panels, Workspace {
+public:
+    Console(std::string editor, std::istream& in, std::ostream& out);
+    ~Console();
+    int run();
+
+private:
+    void take(const std::string& line);
+    void startRequest(const nlohmann::json& line);
+    void emit(const nlohmann::json& value);
+    bool allAnswered() const;
+    void finished(long long id);
+
+    void runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) override;
+    void openURL(const std::string& url) override;
+    void openFolder(const std::string& path) override;
+
+    std::istream& in_;
+    std::ostream& out_;
+    RunLoopMainQueue main_;
+    NoBookmarks bookmarks_;
+    std::unique_ptr<Bridge> bridge_;
+    std::map<long long, std::shared_ptr<ConsoleTask>> open_;
+    std::deque<PanelResult> panelAnswers_;
+    std::deque<std::string> held_;
+    bool waiting_ = false;
+    bool inputDone_ = false;
+    friend class ConsoleTask;
+};
