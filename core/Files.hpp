@@ -1,0 +1,104 @@
+#pragma once
+// Files: the core library's static document operations. No instances and no
+// state beyond a few constants and two settings. Paths are plain absolute
+// paths as text; relative document paths are what the editor page sends
+// ("notes/plan.md"). Every refusal is a BridgeError.
+//
+// The members are spread over several sources, one per Part of the
+// specification; each section below names its source.
+#include "core/BridgeError.hpp"
+#include "core/InputStream.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Files {
+
+// A fixed set of names, built at compile time so that it is ready before any
+// thread can ask (the specification's "built once, on first use").
+template <std::size_t N>
+struct NameSet {
+    std::array<std::string_view, N> names;
+
+    constexpr bool contains(std::string_view name) const {
+        for (auto n : names)
+            if (n == name) return true;
+        return false;
+    }
+    constexpr std::size_t size() const { return N; }
+    constexpr auto begin() const { return names.begin(); }
+    constexpr auto end() const { return names.end(); }
+};
+
+// --- Limits shared by reading, saving and the body reader (Parts 3.2, 3.8) ---
+
+// The largest document that may be saved, and the largest streamed body.
+inline constexpr std::int64_t maxBytes = 20971520;
+
+// --- Path rules (Part 3.1, core/FilesPaths.cpp) -------------------------------
+
+// The document suffixes, in this order; isMarkdown applies the same two.
+inline constexpr std::array<std::string_view, 2> markdownSuffixes{".md", ".markdown"};
+
+// Hidden folders never read, listed or watched. Lower case; callers match the
+// ASCII-lower-cased name. ".config/gcloud" is secret too (see isPrivate).
+inline constexpr NameSet<13> secretFolders{{
+    ".ssh", ".gnupg", ".aws", ".azure", ".kube", ".docker", ".git", ".password-store",
+    ".trash", ".spotlight-v100", ".fseventsd", ".documentrevisions-v100", ".temporaryitems",
+}};
+
+// Folders the listing (Part 3.6) never walks into; matched against the
+// lower-cased entry name.
+inline constexpr NameSet<19> heavyFolders{{
+    ".cache", ".npm", ".cargo", ".rustup", ".nvm", ".pyenv", ".local", ".vscode", ".cursor",
+    ".oh-my-zsh", ".gradle", ".m2", ".yarn", ".pnpm-store", ".venv", ".tox", ".terraform",
+    ".bundle", ".gem",
+}};
+
+// Settings without a lock: set before any concurrent use (tests do), read otherwise.
+// How many entries inside hidden folders one listing may visit (Part 3.6).
+inline long dotWalkMax = 50000;
+// Called with the target path just before resolve or ready (Part 3.2) touches
+// the disk. Empty in normal operation; a seam for tests.
+inline std::function<void(const std::string&)> beforeDisk;
+
+// Whether a file name ends in .md or .markdown after full Unicode lower-casing.
+bool isMarkdown(std::string_view name);
+
+// Whether a relative path, given as its parts from the folder down (the last
+// part taken as a file name), touches an empty part, "." or "..", a hidden
+// file, a secret folder or a hidden folder with a non-ASCII name.
+bool isPrivate(const std::vector<std::string>& parts);
+
+// The folder with the relative path appended, judged on the text alone.
+// Throws 403 when no folder is open or the path breaks a rule.
+std::string lexical(const std::string& path, const std::optional<std::string>& folder);
+
+// The absolute path with ".", ".." and symbolic links resolved (at most 64
+// links); parts that do not exist are kept as written.
+std::string realPath(const std::string& path);
+
+// lexical, then the real location on disk, which must lie inside the real
+// folder and pass isPrivate too. The file need not exist. Throws 403.
+std::string resolve(const std::string& path, const std::optional<std::string>& folder);
+
+// --- Request body reader (Part 3.8, core/FilesBody.cpp) -----------------------
+
+// A request's body: the bytes when given (not size-checked), else the stream
+// read to its end in 64 KiB chunks (413 past maxBytes, 400 on a read error),
+// else empty. A declared length that is a decimal integer must match (400).
+std::string readBody(std::optional<std::string> bytes, std::shared_ptr<InputStream> stream,
+                     std::optional<std::string> declaredLength);
+
+// A save's text against the byte count the page says it sent: the count must
+// be a decimal integer equal to the body's size, otherwise 400.
+void checkSaveBody(const std::string& body, const std::optional<std::string>& sent);
+
+}  // namespace Files

@@ -1,0 +1,369 @@
+// Path rules (Part 3.1): the text rules as tables, resolve against real links
+// in a temporary folder.
+#include "core/Files.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kNoFolder = "no folder is open";
+const std::string kNotRelative = "path must be relative to the folder";
+const std::string kPrivate = "path may not contain '..', '.', empty parts, hidden files or private folders";
+const std::string kNotMarkdown = "only .md and .markdown files";
+const std::string kLeaves = "path leaves the folder";
+
+// The refusal a call throws, or nothing when it returns.
+template <typename Call>
+std::optional<BridgeError> refusal(Call call) {
+    try {
+        call();
+    } catch (const BridgeError& error) {
+        return error;
+    }
+    return std::nullopt;
+}
+
+void link(const std::string& target, const std::string& at) { fs::create_symlink(target, at); }
+
+}  // namespace
+
+// --- constants ----------------------------------------------------------------
+
+TEST(FilesConstants, MatchTheSpecification) {
+    EXPECT_EQ(Files::markdownSuffixes[0], ".md");
+    EXPECT_EQ(Files::markdownSuffixes[1], ".markdown");
+    EXPECT_EQ(Files::secretFolders.size(), 13u);
+    EXPECT_EQ(Files::heavyFolders.size(), 19u);
+    for (auto name : Files::secretFolders) EXPECT_FALSE(Files::heavyFolders.contains(name)) << name;
+    EXPECT_TRUE(Files::secretFolders.contains(".documentrevisions-v100"));
+    EXPECT_TRUE(Files::heavyFolders.contains(".pnpm-store"));
+    EXPECT_FALSE(Files::secretFolders.contains(".SSH"));  // callers lower-case first
+    EXPECT_EQ(Files::dotWalkMax, 50000);
+    EXPECT_FALSE(Files::beforeDisk);
+    EXPECT_EQ(Files::maxBytes, 20971520);
+}
+
+// --- isMarkdown -----------------------------------------------------------------
+
+struct MarkdownCase {
+    const char* name;
+    bool markdown;
+};
+
+class IsMarkdown : public testing::TestWithParam<MarkdownCase> {};
+
+TEST_P(IsMarkdown, Judges) {
+    EXPECT_EQ(Files::isMarkdown(GetParam().name), GetParam().markdown) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IsMarkdown, testing::Values(
+    MarkdownCase{"plan.md", true},
+    MarkdownCase{"Plan.MD", true},
+    MarkdownCase{"a.Markdown", true},
+    MarkdownCase{"a.MARKDOWN", true},
+    MarkdownCase{".md", true},                 // refused elsewhere, as a hidden file
+    MarkdownCase{"résumé.md", true},
+    MarkdownCase{"ÉTÉ.MD", true},
+    MarkdownCase{"a.mar\xE2\x84\xAA" "down", true},  // KELVIN SIGN lower-cases to "k"
+    MarkdownCase{"a.txt", false},
+    MarkdownCase{"a.md.txt", false},
+    MarkdownCase{"README", false},
+    MarkdownCase{"", false},
+    MarkdownCase{"a.m d", false},
+    MarkdownCase{"a.mdx", false},
+    MarkdownCase{"a.md ", false},
+    MarkdownCase{"a.\xD0\xBC\xD0\xB4", false},  // Cyrillic "мд"
+    MarkdownCase{"bad\xFF.md", true}));          // invalid UTF-8 before the suffix
+
+// --- isPrivate ------------------------------------------------------------------
+
+struct PrivateCase {
+    std::vector<std::string> parts;
+    bool isPrivate;
+};
+
+class IsPrivate : public testing::TestWithParam<PrivateCase> {};
+
+TEST_P(IsPrivate, Judges) {
+    std::string shown;
+    for (auto& part : GetParam().parts) shown += "[" + part + "]";
+    EXPECT_EQ(Files::isPrivate(GetParam().parts), GetParam().isPrivate) << shown;
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, IsPrivate, testing::Values(
+    PrivateCase{{}, false},
+    PrivateCase{{"a.md"}, false},
+    PrivateCase{{"notes", "plan.md"}, false},
+    PrivateCase{{""}, true},
+    PrivateCase{{"a", "", "b.md"}, true},
+    PrivateCase{{"."}, true},
+    PrivateCase{{".."}, true},
+    PrivateCase{{"a", "..", "b.md"}, true},
+    PrivateCase{{".hidden.md"}, true},
+    PrivateCase{{"docs", ".hidden.md"}, true},
+    PrivateCase{{".github"}, true},            // a hidden folder name as the last part is a hidden file
+    PrivateCase{{".github", "readme.md"}, false},
+    PrivateCase{{".notes", "x.md"}, false},
+    PrivateCase{{".git", "x.md"}, true},
+    PrivateCase{{"docs", ".SSH", "x.md"}, true},
+    PrivateCase{{".Trash", "x.md"}, true},
+    PrivateCase{{".GnuPG", "x.md"}, true},
+    PrivateCase{{".DocumentRevisions-V100", "x.md"}, true},
+    PrivateCase{{".config", "GCloud", "x.md"}, true},
+    PrivateCase{{".config", "gcloud"}, true},
+    PrivateCase{{".config", "other", "x.md"}, false},
+    PrivateCase{{".config", "gcl\xC3\xB6ud", "x.md"}, true},  // non-ASCII after .config
+    PrivateCase{{"config", "gcloud", "x.md"}, false},
+    PrivateCase{{"gcloud", ".config", "x.md"}, false},
+    PrivateCase{{".\xD1\x95sh", "x.md"}, true},  // Cyrillic dze: looks like ".ssh"
+    PrivateCase{{".n\xC3\xB6tes", "x.md"}, true},  // any non-ASCII hidden name
+    PrivateCase{{"n\xC3\xB6tes", "x.md"}, false},  // non-ASCII is fine when not hidden
+    PrivateCase{{".cache", "x.md"}, false}));       // heavy, not secret
+
+// --- lexical --------------------------------------------------------------------
+
+struct LexicalCase {
+    std::string path;
+    std::optional<std::string> refusal;  // nothing: accepted
+};
+
+class Lexical : public testing::TestWithParam<LexicalCase> {};
+
+TEST_P(Lexical, Judges) {
+    const auto& c = GetParam();
+    auto error = refusal([&] { Files::lexical(c.path, std::string("/home/u/docs")); });
+    if (c.refusal) {
+        ASSERT_TRUE(error) << c.path;
+        EXPECT_EQ(error->status, 403);
+        EXPECT_EQ(error->message, *c.refusal) << c.path;
+    } else {
+        EXPECT_FALSE(error) << c.path << ": " << error->message;
+        if (!error) {
+            EXPECT_EQ(Files::lexical(c.path, std::string("/home/u/docs")), "/home/u/docs/" + c.path);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Lexical, testing::Values(
+    LexicalCase{"a.md", std::nullopt},
+    LexicalCase{"Notes/Plan.MD", std::nullopt},
+    LexicalCase{"a.Markdown", std::nullopt},
+    LexicalCase{".github/readme.md", std::nullopt},
+    LexicalCase{".notes/x.md", std::nullopt},
+    LexicalCase{".config/other/x.md", std::nullopt},
+    LexicalCase{"a.txt", kNotMarkdown},
+    LexicalCase{"a.md.txt", kNotMarkdown},
+    LexicalCase{"notes/README", kNotMarkdown},
+    LexicalCase{"a//b.md", kPrivate},
+    LexicalCase{"a/b.md/", kPrivate},
+    LexicalCase{"./a.md", kPrivate},
+    LexicalCase{"a/../b.md", kPrivate},
+    LexicalCase{".", kPrivate},
+    LexicalCase{"..", kPrivate},
+    LexicalCase{".hidden.md", kPrivate},
+    LexicalCase{"docs/.hidden.md", kPrivate},
+    LexicalCase{".git/x.md", kPrivate},
+    LexicalCase{"docs/.SSH/x.md", kPrivate},
+    LexicalCase{".Trash/x.md", kPrivate},
+    LexicalCase{".config/GCloud/x.md", kPrivate},
+    LexicalCase{".\xD1\x95sh/id.md", kPrivate},
+    LexicalCase{"/etc/x.md", kNotRelative},
+    LexicalCase{"a\\b.md", kNotRelative},
+    LexicalCase{"", kNotRelative},
+    LexicalCase{std::string("a\0b.md", 6), kNotRelative},
+    LexicalCase{"/", kNotRelative},
+    // the order of the checks: relative first, then private, then Markdown
+    LexicalCase{"/.git/x.txt", kNotRelative},
+    LexicalCase{"a\\..\\b.txt", kNotRelative},
+    LexicalCase{".git/x.txt", kPrivate},
+    LexicalCase{"a//b.txt", kPrivate}));
+
+TEST(FilesLexical, NoFolderComesBeforeEveryOtherCheck) {
+    for (std::string path : {"a.md", "", "/etc/x.md", "a\\b.md", ".git/x.md", "a.txt", "a//b.md"}) {
+        auto error = refusal([&] { Files::lexical(path, std::nullopt); });
+        ASSERT_TRUE(error) << path;
+        EXPECT_EQ(*error, BridgeError(403, kNoFolder)) << path;
+    }
+}
+
+TEST(FilesLexical, AppendsThePathAsWrittenWithoutDoublingASlash) {
+    EXPECT_EQ(Files::lexical("Notes/Plan.MD", std::string("/home/u/docs")), "/home/u/docs/Notes/Plan.MD");
+    EXPECT_EQ(Files::lexical("a.md", std::string("/home/u/docs/")), "/home/u/docs/a.md");
+    EXPECT_EQ(Files::lexical("a.md", std::string("/")), "/a.md");
+}
+
+TEST(FilesLexical, TouchesNoDisk) {
+    // A folder that does not exist is judged on the text alone.
+    EXPECT_EQ(Files::lexical("x/y.md", std::string("/nonexistent-quillmarsh/folder")),
+              "/nonexistent-quillmarsh/folder/x/y.md");
+}
+
+// --- realPath -------------------------------------------------------------------
+
+TEST(FilesRealPath, ResolvesDotsAndKeepsMissingParts) {
+    EXPECT_EQ(Files::realPath("/"), "/");
+    EXPECT_EQ(Files::realPath(""), "/");
+    EXPECT_EQ(Files::realPath("/.."), "/");
+    EXPECT_EQ(Files::realPath("/nonexistent-quillmarsh/./a/../b//c/"), "/nonexistent-quillmarsh/b/c");
+}
+
+TEST(FilesRealPath, FollowsRelativeAndAbsoluteLinks) {
+    TempDir dir;
+    std::string root = Files::realPath(dir.path().string());
+    fs::create_directories(dir / "real/sub");
+    link("real/sub", dir / "rel");          // relative, read from the folder holding the link
+    link(root + "/real", dir / "abs");      // absolute, restarts at the root
+    link("../real", dir / "real/up");       // through ".."
+    EXPECT_EQ(Files::realPath(dir / "rel/x.md"), root + "/real/sub/x.md");
+    EXPECT_EQ(Files::realPath(dir / "abs/sub/x.md"), root + "/real/sub/x.md");
+    EXPECT_EQ(Files::realPath(dir / "real/up/up/up/sub"), root + "/real/sub");
+    EXPECT_EQ(Files::realPath(dir / "rel/../x.md"), root + "/real/x.md");  // ".." after the link's target
+}
+
+TEST(FilesRealPath, ALongTargetIsReadWhole) {
+    TempDir dir;
+    std::string root = Files::realPath(dir.path().string());
+    std::string longName(200, 'n');
+    std::string target = root + "/" + longName + "/" + longName + "/" + longName;  // longer than 256
+    link(target, dir / "long");
+    EXPECT_EQ(Files::realPath(dir / "long/x.md"), target + "/x.md");
+}
+
+TEST(FilesRealPath, FollowsAtMost64Links) {
+    TempDir dir;
+    std::string root = Files::realPath(dir.path().string());
+    // A chain l0 -> l1 -> ... -> l70: the 64th hop lands on l64, which is then taken as a name.
+    for (int i = 0; i < 70; ++i) link("l" + std::to_string(i + 1), dir / ("l" + std::to_string(i)));
+    EXPECT_EQ(Files::realPath(root + "/l0"), root + "/l64");
+}
+
+// --- resolve --------------------------------------------------------------------
+
+class FilesResolve : public testing::Test {
+protected:
+    void SetUp() override {
+        fs::create_directories(tmp.path() / "docs");
+        folder = Files::realPath(tmp / "docs");
+    }
+    void TearDown() override { Files::beforeDisk = nullptr; }
+
+    std::optional<BridgeError> resolveRefusal(const std::string& path) {
+        return refusal([&] { Files::resolve(path, folder); });
+    }
+
+    TempDir tmp;
+    std::string folder;
+};
+
+TEST_F(FilesResolve, AnExistingDocumentResolvesToItself) {
+    tmp.write("docs/notes/plan.md", "# Plan");
+    EXPECT_EQ(Files::resolve("notes/plan.md", folder), folder + "/notes/plan.md");
+}
+
+TEST_F(FilesResolve, ADocumentThatDoesNotExistYetResolves) {
+    EXPECT_EQ(Files::resolve("new/doc.md", folder), folder + "/new/doc.md");
+}
+
+TEST_F(FilesResolve, LexicalRefusalsPassThrough) {
+    EXPECT_EQ(refusal([&] { Files::resolve("a.md", std::nullopt); }), BridgeError(403, kNoFolder));
+    EXPECT_EQ(resolveRefusal("../x.md"), BridgeError(403, kPrivate));
+    EXPECT_EQ(resolveRefusal("/etc/x.md"), BridgeError(403, kNotRelative));
+    EXPECT_EQ(resolveRefusal("a.txt"), BridgeError(403, kNotMarkdown));
+}
+
+TEST_F(FilesResolve, ALinkOutOfTheFolderLeavesIt) {
+    std::string outside = tmp.write("outside.md", "secret");
+    link(outside, folder + "/out.md");
+    EXPECT_EQ(Files::lexical("out.md", folder), folder + "/out.md");
+    EXPECT_EQ(resolveRefusal("out.md"), BridgeError(403, kLeaves));
+}
+
+TEST_F(FilesResolve, ARelativeLinkUpAndOutLeavesIt) {
+    tmp.write("outside.md", "secret");
+    link("../outside.md", folder + "/up.md");
+    EXPECT_EQ(resolveRefusal("up.md"), BridgeError(403, kLeaves));
+}
+
+TEST_F(FilesResolve, ALinkedFolderOutsideLeavesIt) {
+    fs::create_directories(tmp / "elsewhere");
+    link("../elsewhere", folder + "/sub");
+    EXPECT_EQ(resolveRefusal("sub/x.md"), BridgeError(403, kLeaves));
+}
+
+TEST_F(FilesResolve, ALinkIntoASecretFolderInsideIsPrivate) {
+    tmp.write("docs/.ssh/id", "key");
+    link(".ssh/id", folder + "/k.md");
+    EXPECT_EQ(resolveRefusal("k.md"), BridgeError(403, kPrivate));
+}
+
+TEST_F(FilesResolve, ALinkToAHiddenFileOrFolderInsideIsPrivate) {
+    tmp.write("docs/.env", "TOKEN=1");
+    fs::create_directories(folder + "/.git");
+    link(".env", folder + "/env.md");
+    link(".git", folder + "/g");
+    EXPECT_EQ(resolveRefusal("env.md"), BridgeError(403, kPrivate));
+    EXPECT_EQ(resolveRefusal("g/x.md"), BridgeError(403, kPrivate));
+}
+
+TEST_F(FilesResolve, ALinkToAPlainFileInsideGivesThatFile) {
+    // The Markdown test applies to the name as written, not to the target's.
+    tmp.write("docs/notes.txt", "plain");
+    link("notes.txt", folder + "/n.md");
+    EXPECT_EQ(Files::resolve("n.md", folder), folder + "/notes.txt");
+}
+
+TEST_F(FilesResolve, AnAbsoluteLinkInsideIsAccepted) {
+    tmp.write("docs/real/a.md", "a");
+    link(folder + "/real", folder + "/shortcut");
+    EXPECT_EQ(Files::resolve("shortcut/a.md", folder), folder + "/real/a.md");
+}
+
+TEST_F(FilesResolve, TheFolderItselfLeavesIt) {
+    link(".", folder + "/self.md");
+    EXPECT_EQ(resolveRefusal("self.md"), BridgeError(403, kLeaves));
+    link("..", folder + "/parent.md");
+    EXPECT_EQ(resolveRefusal("parent.md"), BridgeError(403, kLeaves));
+}
+
+TEST_F(FilesResolve, ACycleOfLinksEnds) {
+    link("b.md", folder + "/a.md");
+    link("a.md", folder + "/b.md");
+    link("self.md", folder + "/self.md");
+    // 64 hops from a.md land on a.md again, which is then taken as a plain name
+    // and checked like any other path.
+    EXPECT_EQ(Files::resolve("a.md", folder), folder + "/a.md");
+    EXPECT_EQ(Files::resolve("b.md", folder), folder + "/b.md");
+    EXPECT_EQ(Files::resolve("self.md", folder), folder + "/self.md");
+}
+
+TEST_F(FilesResolve, AFolderOpenedThroughALinkGivesRealPaths) {
+    // Like a folder opened at /tmp/docs where /tmp is a link to /private/tmp.
+    link(folder, tmp / "docs-link");
+    EXPECT_EQ(Files::resolve("a.md", tmp / "docs-link"), folder + "/a.md");
+    EXPECT_EQ(Files::resolve("a.md", tmp / "docs-link/"), folder + "/a.md");
+}
+
+TEST_F(FilesResolve, BeforeDiskSeesTheWrittenPathOnlyWhenTheDiskIsTouched) {
+    std::vector<std::string> seen;
+    Files::beforeDisk = [&](const std::string& path) { seen.push_back(path); };
+    link("notes.txt", folder + "/n.md");
+    Files::resolve("n.md", folder);
+    resolveRefusal(".git/x.md");  // refused before the disk
+    resolveRefusal("a.txt");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0], folder + "/n.md");
+}
+
+TEST_F(FilesResolve, AnUnreadableFolderIsTakenLiterally) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    fs::create_directories(folder + "/locked");
+    fs::permissions(folder + "/locked", fs::perms::none);
+    EXPECT_EQ(Files::resolve("locked/x.md", folder), folder + "/locked/x.md");
+    fs::permissions(folder + "/locked", fs::perms::owner_all);
+}
