@@ -4,8 +4,8 @@
 // paths as text; relative document paths are what the editor page sends
 // ("notes/plan.md"). Every refusal is a BridgeError.
 //
-// The members are spread over several sources, one per Part of the
-// specification; each section below names its source.
+// The members are spread over several sources, one per job; each section
+// below names its source.
 #include "core/BridgeError.hpp"
 #include "core/InputStream.hpp"
 
@@ -22,7 +22,7 @@
 namespace Files {
 
 // A fixed set of names, built at compile time so that it is ready before any
-// thread can ask (the specification's "built once, on first use").
+// thread can ask, so no thread ever sees them half built.
 template <std::size_t N>
 struct NameSet {
     std::array<std::string_view, N> names;
@@ -37,12 +37,12 @@ struct NameSet {
     constexpr auto end() const { return names.end(); }
 };
 
-// --- Limits shared by reading, saving and the body reader (Parts 3.2, 3.8) ---
+// --- Limits shared by reading, saving and the body reader -------------------
 
 // The largest document that may be saved, and the largest streamed body.
 inline constexpr std::int64_t maxBytes = 20971520;
 
-// --- Path rules (Part 3.1, core/FilesPaths.cpp) -------------------------------
+// --- Path rules (core/FilesPaths.cpp) ----------------------------------------
 
 // The document suffixes, in this order; isMarkdown applies the same two.
 inline constexpr std::array<std::string_view, 2> markdownSuffixes{".md", ".markdown"};
@@ -54,7 +54,7 @@ inline constexpr NameSet<13> secretFolders{{
     ".trash", ".spotlight-v100", ".fseventsd", ".documentrevisions-v100", ".temporaryitems",
 }};
 
-// Folders the listing (Part 3.6) never walks into; matched against the
+// Folders the listing never walks into; matched against the
 // lower-cased entry name.
 inline constexpr NameSet<19> heavyFolders{{
     ".cache", ".npm", ".cargo", ".rustup", ".nvm", ".pyenv", ".local", ".vscode", ".cursor",
@@ -63,9 +63,9 @@ inline constexpr NameSet<19> heavyFolders{{
 }};
 
 // Settings without a lock: set before any concurrent use (tests do), read otherwise.
-// How many entries inside hidden folders one listing may visit (Part 3.6).
+// How many entries inside hidden folders one listing may visit.
 inline long dotWalkMax = 50000;
-// Called with the target path just before resolve or ready (Part 3.2) touches
+// Called with the target path just before resolve or ready touches
 // the disk. Empty in normal operation; a seam for tests.
 inline std::function<void(const std::string&)> beforeDisk;
 
@@ -89,7 +89,7 @@ std::string realPath(const std::string& path);
 // folder and pass isPrivate too. The file need not exist. Throws 403.
 std::string resolve(const std::string& path, const std::optional<std::string>& folder);
 
-// --- Request body reader (Part 3.8, core/FilesBody.cpp) -----------------------
+// --- Request body reader (core/FilesBody.cpp) --------------------------------
 
 // A request's body: the bytes when given (not size-checked), else the stream
 // read to its end in 64 KiB chunks (413 past maxBytes, 400 on a read error),

@@ -1,4 +1,4 @@
-// Request body reader (Part 3.8): a saved text must arrive whole, so a body
+// Request body reader: a saved text must arrive whole, so a body
 // cut short in transit is refused before any route sees it.
 #include "core/Files.hpp"
 

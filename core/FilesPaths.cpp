@@ -1,4 +1,4 @@
-// Path rules (Part 3.1): every relative path the page sends passes through
+// Path rules: every relative path the page sends passes through
 // here before a file is read, written, listed or watched.
 #include "core/Files.hpp"
 

@@ -1,4 +1,4 @@
-// Request body reader (Part 3.8): readBody and checkSaveBody against a fake stream.
+// Request body reader: readBody and checkSaveBody against a fake stream.
 #include "core/Files.hpp"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Path rules (Part 3.1): the text rules as tables, resolve against real links
+// Path rules: the text rules as tables, resolve against real links
 // in a temporary folder.
 #include "core/Files.hpp"
 #include "tests/support/TempDir.hpp"
