@@ -4,6 +4,7 @@
 
 #include <iostream>
 
+#include "core/LogFile.hpp"
 #include "core/SupportFolder.hpp"
 
 namespace {
@@ -84,6 +85,8 @@ private:
 };
 
 Console::Console(std::string editor, std::istream& in, std::ostream& out) : in_(in), out_(out) {
+    // As at the program's launch: the log is in its current format before anything is written.
+    appLog().prepare();
     bridge_ = std::make_unique<Bridge>(std::move(editor), Platform{main_, *this, *this, bookmarks_},
                                        SupportFolder::userDataHome());
     bridge_->onQuit = [this] { emit({{"event", "quit"}}); };
