@@ -1,0 +1,177 @@
+#include "core/FileWrite.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace FileWrite {
+
+namespace {
+
+// Large writes are split so one call never exceeds what write() may report.
+constexpr size_t maxChunk = size_t{1} << 30;
+
+// Hidden, so the listing and the watcher pass over it while it exists.
+std::string temporaryName() {
+    thread_local std::mt19937_64 random{std::random_device{}()};
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string name = ".quillmarsh-";
+    auto bits = random();
+    for (int i = 0; i < 16; ++i, bits >>= 4) name += digits[bits & 0xF];
+    return name + ".tmp";
+}
+
+// Writes every byte: a short write continues where it stopped and an
+// interrupted one is repeated.
+WriteResult writeAll(int fd, std::string_view bytes) {
+    auto& sys = sysCalls();
+    while (!bytes.empty()) {
+        ssize_t written = sys.write(fd, bytes.data(), std::min(bytes.size(), maxChunk));
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return WriteResult::failure(SysCall::write, errno);
+        }
+        // A write that accepts nothing would loop forever; storage that takes no
+        // bytes without saying why is an I/O error.
+        if (written == 0) return WriteResult::failure(SysCall::write, EIO);
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+    return WriteResult::success();
+}
+
+// Fills a file that was just created at `path` through `fd` and closes it. On
+// failure the descriptor is closed and the file removed, whatever happened.
+WriteResult fillNewFile(int fd, const std::string& path, std::string_view bytes, mode_t mode,
+                        Permissions permissions) {
+    auto& sys = sysCalls();
+    auto abandon = [&](WriteResult failed) {
+        if (fd >= 0) sys.close(fd);
+        sys.unlink(path.c_str());
+        errno = failed.error;
+        return failed;
+    };
+    if (permissions == Permissions::exact && sys.fchmod(fd, mode) != 0)
+        return abandon(WriteResult::failure(SysCall::fchmod, errno));
+    if (auto written = writeAll(fd, bytes); !written) return abandon(written);
+    // Through the same descriptor: an error from writeback is reported to the
+    // descriptors open at the time, not reliably to one opened later.
+    if (sys.fsync(fd) != 0) return abandon(WriteResult::failure(SysCall::fsync, errno));
+    // A failed close can be a deferred write error (network file systems); the
+    // descriptor is gone either way, so it is never closed twice.
+    int closed = sys.close(fd);
+    fd = -1;
+    if (closed != 0) return abandon(WriteResult::failure(SysCall::close, errno));
+    return WriteResult::success();
+}
+
+constexpr int createFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+
+}  // namespace
+
+std::string parentFolder(const std::string& path) {
+    auto end = path.find_last_not_of('/');
+    if (end == std::string::npos) return "/";
+    auto slash = path.rfind('/', end);
+    if (slash == std::string::npos) return ".";
+    auto last = path.find_last_not_of('/', slash);
+    if (last == std::string::npos) return "/";
+    return path.substr(0, last + 1);
+}
+
+WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
+    auto& sys = sysCalls();
+    const std::string folder = parentFolder(path);
+    std::string temporary;
+    int fd = -1;
+    // A name collision is only another writer's temporary file: take another.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + "/" + temporaryName();
+        fd = sys.open(temporary.c_str(), createFlags, mode);
+        if (fd >= 0 || errno != EEXIST) break;
+    }
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+
+    if (auto filled = fillNewFile(fd, temporary, bytes, mode, permissions); !filled) return filled;
+    if (sys.rename(temporary.c_str(), path.c_str()) != 0) {
+        int error = errno;
+        sys.unlink(temporary.c_str());
+        errno = error;
+        return WriteResult::failure(SysCall::rename, error);
+    }
+    // The new content is in place once rename returns; the folder flush only
+    // makes the new name durable sooner. Failing it here would report "not
+    // written" for a file that plainly was, so it is best effort.
+    flushFolder(folder);
+    return WriteResult::success();
+}
+
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
+    int fd = sysCalls().open(path.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    return fillNewFile(fd, path, bytes, mode, permissions);
+}
+
+WriteResult append(const std::string& path, std::string_view bytes) {
+    auto& sys = sysCalls();
+    int fd = sys.open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    auto written = writeAll(fd, bytes);
+    int closed = sys.close(fd);
+    if (!written) {
+        errno = written.error;
+        return written;
+    }
+    if (closed != 0) return WriteResult::failure(SysCall::close, errno);
+    return WriteResult::success();
+}
+
+WriteResult flushFolder(const std::string& path) {
+    auto& sys = sysCalls();
+    int fd = sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    auto result = WriteResult::success();
+    if (sys.fsync(fd) != 0) result = WriteResult::failure(SysCall::fsync, errno);
+    int closed = sys.close(fd);
+    if (result && closed != 0) result = WriteResult::failure(SysCall::close, errno);
+    if (!result) errno = result.error;
+    return result;
+}
+
+WriteResult makeFolders(const std::string& path, mode_t mode) {
+    auto isFolder = [](const std::string& candidate, bool& exists) {
+        struct stat status;
+        exists = ::stat(candidate.c_str(), &status) == 0;
+        return exists && S_ISDIR(status.st_mode);
+    };
+    if (path.empty()) {
+        errno = ENOENT;
+        return WriteResult::failure(SysCall::mkdir, ENOENT);
+    }
+    // Walk down from the top, creating only what is missing, so an existing
+    // folder costs no system call that could be mistaken for a write.
+    size_t position = 0;
+    while (position != std::string::npos) {
+        position = path.find('/', position + 1);
+        std::string prefix = path.substr(0, position);
+        if (prefix.empty() || prefix.back() == '/') continue;
+        bool exists = false;
+        if (isFolder(prefix, exists)) continue;
+        if (exists) {
+            errno = ENOTDIR;
+            return WriteResult::failure(SysCall::mkdir, ENOTDIR);
+        }
+        if (sysCalls().mkdir(prefix.c_str(), mode) == 0) continue;
+        int error = errno;
+        // Another thread or program may have made it a moment ago: that counts.
+        if (error == EEXIST && isFolder(prefix, exists)) continue;
+        errno = error == EEXIST ? ENOTDIR : error;
+        return WriteResult::failure(SysCall::mkdir, errno);
+    }
+    return WriteResult::success();
+}
+
+}  // namespace FileWrite

@@ -1,0 +1,71 @@
+#pragma once
+// The only code that opens files for writing. Every file the program writes
+// goes through one of these helpers, and every system call they make goes
+// through the sysCalls() table, so tests can fail any step and check that the
+// earlier file survives whole.
+//
+// Each helper answers with a WriteResult instead of throwing: the stores and
+// the log ignore failures, while saves need the errno and the failed step to
+// word their message.
+#include "core/SysCalls.hpp"
+
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace FileWrite {
+
+struct WriteResult {
+    bool ok = true;
+    // The errno of the failed step; 0 on success.
+    int error = 0;
+    // The step that failed; meaningless on success.
+    SysCall failed = SysCall::open;
+
+    explicit operator bool() const { return ok; }
+    static WriteResult success() { return {}; }
+    static WriteResult failure(SysCall step, int error) { return {false, error, step}; }
+};
+
+// How a new file gets its permission bits.
+enum class Permissions {
+    // Exactly the given mode, set on the descriptor before any byte is written
+    // (the umask would otherwise narrow it).
+    exact,
+    // The given mode as narrowed by the umask, like any newly created file.
+    umasked,
+};
+
+// Replaces the file at `path` with `bytes` so that a reader sees the complete
+// old or the complete new file, never a mix: a fresh temporary file beside the
+// target (created exclusively, with its final permissions from the start) is
+// written, flushed through the same descriptor, closed and renamed over the
+// target; then the folder is flushed. On any failure before the rename the
+// temporary file is removed and the target is untouched. A failed fsync is
+// never retried: after one, the kernel may already have dropped the dirty pages.
+WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_t mode = 0600,
+                          Permissions permissions = Permissions::exact);
+
+// Creates a new file holding `bytes`, flushed to storage before it returns.
+// Fails with EEXIST if anything (even a dangling link) is at the path, and then
+// leaves it alone; on any later failure removes the file it made.
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode = 0600,
+                            Permissions permissions = Permissions::exact);
+
+// Appends `bytes` to an existing file. Never creates one: a missing file fails
+// in step SysCall::open, so the caller can choose to write it whole instead.
+WriteResult append(const std::string& path, std::string_view bytes);
+
+// Flushes a folder so that names just created, renamed or removed in it are
+// on storage.
+WriteResult flushFolder(const std::string& path);
+
+// Creates a folder and any missing parents (mode as narrowed by the umask).
+// Succeeds when the folder already exists; fails when something that is not a
+// folder stands in the way.
+WriteResult makeFolders(const std::string& path, mode_t mode = 0777);
+
+// The folder that holds `path`: "." for a bare name.
+std::string parentFolder(const std::string& path);
+
+}  // namespace FileWrite
