@@ -39,7 +39,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       editor(std::move(editorFolder)),
       platform(platformServices),
       info(readInfo(editor)),
-      support(SupportFolder::find(dataHome)) {}
+      support(SupportFolder::find(dataHome)),
+      recent(support + "/recent.json") {}
 
 Bridge::~Bridge() { *alive_ = false; }
 

@@ -4,7 +4,9 @@
 // and store the page can reach. Created once per launch before the web view.
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -13,6 +15,7 @@
 #include "app/bridge/Platform.hpp"
 #include "app/bridge/RequestURL.hpp"
 #include "core/Dispatch.hpp"
+#include "core/Recent.hpp"
 
 // An API request as handed to its operation, copied out of the task.
 struct ApiRequest {
@@ -77,6 +80,19 @@ public:
     // The folder that holds every remembered state.
     std::string support;
     std::string backupsFolder() const { return support + "/Backups"; }
+
+    // --- documents: reading, versions, handles, saving (DocumentRoutes.cpp, SaveRoute.cpp) ---
+    // The handle ("f1", "f2", ...) of a document the user chose outside the open
+    // folder, registered when the path is new. On io only.
+    std::string handle(const std::string& path);
+    // The open folder. Written and read on io only; work moved to another queue
+    // takes a copy.
+    std::optional<std::string> root;
+    // Documents opened outside the folder, by handle; never shrinks. On io only;
+    // work moved to another queue takes a copy.
+    std::map<std::string, std::string> picked;
+    // The Open Recent list; on io only.
+    Recent recent;
 
 private:
     // First-stage work items that later parts of the bridge fill in; until

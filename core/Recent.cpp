@@ -1,0 +1,107 @@
+#include "core/Recent.hpp"
+
+#include <sys/stat.h>
+
+namespace {
+
+bool isBase64Character(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+// Standard alphabet with padding, no line breaks: the form the file promises.
+// Anything else was not written by us and cannot be a bookmark.
+bool isBase64(const std::string& text) {
+    if (text.size() % 4 != 0) return false;
+    std::size_t padding = 0;
+    if (!text.empty() && text.back() == '=') ++padding;
+    if (text.size() > 1 && text[text.size() - 2] == '=') ++padding;
+    for (std::size_t i = 0; i < text.size() - padding; ++i) {
+        if (!isBase64Character(text[i])) return false;
+    }
+    return true;
+}
+
+const std::string* stringMember(const nlohmann::json& object, const char* key) {
+    auto found = object.find(key);
+    if (found == object.end() || !found->is_string()) return nullptr;
+    return found->get_ptr<const std::string*>();
+}
+
+std::vector<Recent::Item> parse(const std::optional<nlohmann::json>& loaded) {
+    std::vector<Recent::Item> items;
+    if (!loaded || !loaded->is_array()) return items;
+    // One stray element means the file was not written by us: trust none of it.
+    for (const auto& element : *loaded) {
+        if (!element.is_object()) return {};
+    }
+    for (const auto& element : *loaded) {
+        const std::string* kind = stringMember(element, "kind");
+        const std::string* path = stringMember(element, "path");
+        if (!kind || (*kind != "file" && *kind != "folder")) continue;
+        if (!path || path->empty() || path->front() != '/') continue;
+        Recent::Item item{*kind, *path, std::nullopt};
+        if (const std::string* bookmark = stringMember(element, "bookmark"); bookmark && isBase64(*bookmark)) {
+            item.bookmark = *bookmark;
+        }
+        items.push_back(std::move(item));
+        if (items.size() == Recent::max) break;
+    }
+    return items;
+}
+
+std::string lastComponent(const std::string& path) {
+    auto end = path.find_last_not_of('/');
+    if (end == std::string::npos) return path.empty() ? "" : "/";
+    auto slash = path.rfind('/', end);
+    return path.substr(slash + 1, end - slash);
+}
+
+bool isMissing(const Recent::Item& item) {
+    struct stat status {};
+    if (::stat(item.path.c_str(), &status) != 0) return true;
+    bool folder = S_ISDIR(status.st_mode);
+    return item.kind == "folder" ? !folder : folder;
+}
+
+}  // namespace
+
+Recent::Recent(std::string url) : file_(std::move(url)), items_(parse(file_.load())) {}
+
+void Recent::add(const std::string& kind, const std::string& path, std::optional<std::string> bookmark) {
+    std::erase_if(items_, [&](const Item& item) { return item.kind == kind && item.path == path; });
+    items_.insert(items_.begin(), Item{kind, path, std::move(bookmark)});
+    if (items_.size() > max) items_.resize(max);
+    save();
+}
+
+void Recent::remove(std::size_t index) {
+    if (index >= items_.size()) return;
+    items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+    save();
+}
+
+void Recent::clear() {
+    items_.clear();
+    save();
+}
+
+nlohmann::json Recent::listing() const {
+    nlohmann::json list = nlohmann::json::array();
+    for (std::size_t index = 0; index < items_.size(); ++index) {
+        const Item& item = items_[index];
+        list.push_back({{"index", index},
+                        {"kind", item.kind},
+                        {"path", item.path},
+                        {"name", lastComponent(item.path)},
+                        {"missing", isMissing(item)}});
+    }
+    return list;
+}
+
+void Recent::save() const {
+    nlohmann::json list = nlohmann::json::array();
+    for (const Item& item : items_) {
+        list.push_back({{"kind", item.kind}, {"path", item.path}, {"bookmark", item.bookmark.value_or("")}});
+    }
+    file_.save(list);
+}
