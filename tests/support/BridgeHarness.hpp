@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/bridge/Bridge.hpp"
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/TempDir.hpp"
 
 struct Answer {
@@ -71,6 +72,8 @@ public:
     HeaderMap tokenHeaders() const { return {{"X-Quillmarsh-Token", bridge->token}}; }
 
     TempDir dir;
+    // Everything the Bridge logs during a test lands here, never in the user's log.
+    LogCapture log;
     RunLoopMainQueue main;
     FakePlatform platform;
     NoBookmarks bookmarks;
