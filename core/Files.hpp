@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+class Backups;
+
 namespace Files {
 
 // A fixed set of names, built at compile time so that it is ready before any
@@ -89,6 +91,45 @@ std::string realPath(const std::string& path);
 // folder and pass isPrivate too. The file need not exist. Throws 403.
 std::string resolve(const std::string& path, const std::optional<std::string>& folder);
 
+// --- Reading and versions (core/FilesRead.cpp) -------------------------------
+
+// A document's bytes as they are on disk and their version.
+struct Read {
+    std::string bytes;
+    std::string version;
+};
+
+// The SHA-256 of the bytes in 64 lower-case hexadecimal digits. Safe from any thread.
+std::string version(std::string_view bytes);
+
+// Every read of a document goes through here, the save's included. 404 "the
+// file no longer exists" when nothing is there or a folder is; 500 "could not
+// read the file: " + the reason when it cannot be read.
+Read ready(const std::string& path);
+
+// --- Safe save (core/FilesSave.cpp) -------------------------------------------
+
+// What a save did.
+struct Saved {
+    std::string version;  // of the bytes just written
+    std::string route;    // "same folder" or "replacement folder"
+    std::optional<std::string> backup;  // the copy of the earlier version, if one was kept
+};
+
+// Writes a document without ever losing its text or the version on disk, and
+// without overwriting a change another program made since the page read it
+// (`base` is the version the page read, "new" for a new document, or empty).
+// Throws only BridgeError. Blocks on the disk; saves of one document must not
+// overlap (the save endpoint serialises them).
+Saved save(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
+           bool viaReplacementFolder, Backups* backups);
+
+// save, remembering the route and backup below for tests and diagnostics.
+std::string write(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
+                  bool viaReplacementFolder, Backups* backups);
+inline std::string lastWriteRoute;
+inline std::optional<std::string> lastBackup;
+
 // --- Request body reader (core/FilesBody.cpp) --------------------------------
 
 // A request's body: the bytes when given (not size-checked), else the stream
@@ -100,5 +141,23 @@ std::string readBody(std::optional<std::string> bytes, std::shared_ptr<InputStre
 // A save's text against the byte count the page says it sent: the count must
 // be a decimal integer equal to the body's size, otherwise 400.
 void checkSaveBody(const std::string& body, const std::optional<std::string>& sent);
+
+// --- Folder listing (core/FilesList.cpp) --------------------------------------
+
+struct Listing {
+    // Relative paths, parts joined with "/", sorted by code point after
+    // canonical composition.
+    std::vector<std::string> paths;
+    // Documents were left out (more than the maximum, or the hidden-folder budget ran out).
+    bool truncated = false;
+};
+
+// Every Markdown document below the folder that the path rules accept, at most
+// `max` of them. Never walks into node_modules, the heavy tool folders or
+// secret folders; spends at most dotWalkMax visits inside hidden folders, whose
+// documents only fill the room the others leave. Names that are not UTF-8 are
+// passed over: the page could not name them. Never throws; a folder that
+// cannot be read lists as empty.
+Listing list(const std::string& folder, std::size_t max);
 
 }  // namespace Files
