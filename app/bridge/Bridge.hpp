@@ -6,15 +6,18 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "app/bridge/Platform.hpp"
 #include "app/bridge/RequestURL.hpp"
 #include "core/Dispatch.hpp"
+#include "core/FolderWatcher.hpp"
 #include "core/Recent.hpp"
 
 // An API request as handed to its operation, copied out of the task.
@@ -93,6 +96,53 @@ public:
     std::map<std::string, std::string> picked;
     // The Open Recent list; on io only.
     Recent recent;
+
+    // --- the open folder: opening, closing, listing, watching (FolderRoutes.cpp) ---
+    // Makes the folder, as the user chose it, the open folder: its scope is
+    // entered, `root` gets it with links resolved, Open Recent remembers it. On io.
+    void openFolder(const std::string& folder);
+    // Sets `root` and `listRoot` and points the watcher at the folder; nothing
+    // stops the watcher. On io.
+    void setRoot(const std::optional<std::string>& folder);
+    void closeFolder(const ApiRequest& request);
+    // Guards listRoot and listBusy; held only for their short updates, never
+    // during a walk.
+    std::mutex listLock;
+    // The open folder as the listing sees it.
+    std::optional<std::string> listRoot;
+    // Folders whose listing is under way.
+    std::set<std::string> listBusy;
+    // Watches the open folder; made on first use, on io.
+    std::unique_ptr<FolderWatcher> watcher;
+
+    // --- Open Recent endpoints (RecentRoutes.cpp); on io ---
+    void getRecent(const ApiRequest& request);
+    void clearRecent(const ApiRequest& request);
+    void openRecent(const ApiRequest& request);
+
+    // --- panels and documents given to the program (PanelRoutes.cpp) ---
+    // Shows a panel on the main thread; on io, answers the request with 200 and
+    // the JSON the completion makes of what the user chose (what it throws is
+    // answered as an error).
+    void runPanel(const std::shared_ptr<SchemeTask>& task, PanelOptions options,
+                  std::function<nlohmann::json(const PanelResult&)> completion);
+    void chooseFolder(const ApiRequest& request);
+    void chooseFiles(const ApiRequest& request);
+    void chooseFile(const ApiRequest& request);
+    void chooseSave(const ApiRequest& request);
+    void opened(const ApiRequest& request);
+    // Documents given to the program by the file manager or on its command
+    // line: checked on disk, kept for the page, which is then told. Main thread.
+    void handOverFromFinder(std::vector<std::string> paths);
+    // How POST /api/opened names one of them: by its path inside the open
+    // folder when the path rules allow, else by a file handle. On io.
+    nlohmann::json describeDocument(const std::string& path);
+    // {"file": handle, "location": path, "name": last component}. On io.
+    nlohmann::json chosenFile(const std::string& path);
+    // Documents from the file manager the page has not collected; no path twice. On io.
+    std::vector<std::string> fromFinder;
+    // How many handed-over items were left out since the page last collected. On io.
+    long long finderSkipped = 0;
 
 private:
     // First-stage work items that later parts of the bridge fill in; until

@@ -87,6 +87,4 @@ void Bridge::documentItem(const ApiRequest& request) { unmatched(request); }
 
 void Bridge::keepRecovery(const ApiRequest& request) { unmatched(request); }
 
-void Bridge::getTree(const ApiRequest& request) {
-    io.async([this, request] { answering(request.task, [&] { unmatched(request); }); });
-}
+// getTree (GET /api/tree) lives with the rest of the open folder in FolderRoutes.cpp.

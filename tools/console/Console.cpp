@@ -91,7 +91,11 @@ Console::Console(std::string editor, std::istream& in, std::ostream& out) : in_(
                                        SupportFolder::userDataHome());
     bridge_->onQuit = [this] { emit({{"event", "quit"}}); };
     bridge_->onFolderChanged = [this] { emit({{"event", "folder-changed"}}); };
-    bridge_->onOpenRequested = [this] { emit({{"event", "open-requested"}}); };
+    bridge_->onOpenRequested = [this] {
+        // Every hand-over ends in exactly one call, once its documents are recorded.
+        if (handOversPending_ > 0) --handOversPending_;
+        emit({{"event", "open-requested"}});
+    };
 }
 
 Console::~Console() {
@@ -132,7 +136,7 @@ int Console::run() {
     return 0;
 }
 
-bool Console::allAnswered() const { return open_.empty(); }
+bool Console::allAnswered() const { return open_.empty() && handOversPending_ == 0; }
 
 void Console::finished(long long id) { open_.erase(id); }
 
@@ -171,8 +175,9 @@ void Console::take(const std::string& text) {
         for (const auto& path : *finder) {
             if (path.is_string()) paths.push_back(path.get<std::string>());
         }
-        (void)paths;
-        return emit({{"error", "hand-over is not available in this build"}});
+        ++handOversPending_;
+        bridge_->handOverFromFinder(std::move(paths));
+        return;
     }
     emit({{"error", "unknown line"}});
 }

@@ -7,7 +7,8 @@
 //      {"stop": 7}            stop task 7 as the web view would
 //      {"wait": true}         hold further lines until every started request is answered or stopped
 //      {"panel": {"chosen": true, "urls": ["/abs"]}}  the next panel's answer (none queued: cancel)
-//      {"finder": ["/abs/a.md"]}  documents handed over by the file manager
+//      {"finder": ["/abs/a.md"]}  documents handed over by the file manager; "wait" and
+//                             the end of input also wait until the Bridge has recorded them
 // Out: {"token": "..."} first, then
 //      {"id": 7, "status": 200, "headers": {...}, "body": "..."} ("body64" when not UTF-8)
 //      {"event": "quit" | "folder-changed" | "open-requested"} when the Bridge calls the program
@@ -54,5 +55,7 @@ private:
     std::deque<std::string> held_;
     bool waiting_ = false;
     bool inputDone_ = false;
+    // Hand-overs whose documents the Bridge has not yet recorded (main thread).
+    int handOversPending_ = 0;
     friend class ConsoleTask;
 };

@@ -1,0 +1,88 @@
+// The open folder: opening and closing it, the watcher that follows it, and
+// GET /api/tree, whose walk runs on the listing queue so that a huge folder
+// never holds up the main thread or io.
+#include "app/bridge/Bridge.hpp"
+#include "core/BridgeError.hpp"
+#include "core/Files.hpp"
+
+namespace {
+
+// The most documents one answer holds.
+constexpr std::size_t kMaxListed = 5000;
+// Quiet time after the last change before the page is told.
+constexpr auto kWatchDelay = std::chrono::seconds(1);
+
+}  // namespace
+
+void Bridge::openFolder(const std::string& folder) {
+    if (root) platform.bookmarks.leaveScope(*root);
+    platform.bookmarks.enterScope(folder);
+    setRoot(Files::realPath(folder));
+    // The bookmark is of the folder as chosen, so a later launch finds it the same way.
+    std::string bookmark = platform.bookmarks.make(folder);
+    recent.add("folder", folder, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));
+}
+
+void Bridge::setRoot(const std::optional<std::string>& folder) {
+    root = folder;
+    {
+        std::lock_guard lock(listLock);
+        listRoot = folder;
+    }
+    if (!watcher) {
+        if (!folder) return;  // nothing to stop
+        // The watcher runs on its own queue; the page is told on the main
+        // thread, and only while this bridge still exists.
+        watcher = std::make_unique<FolderWatcher>(kWatchDelay, [this, alive = alive_, &main = platform.main] {
+            main.post([this, alive] {
+                if (*alive && onFolderChanged) onFolderChanged();
+            });
+        });
+    }
+    watcher->watch(folder);
+}
+
+void Bridge::closeFolder(const ApiRequest& request) {
+    if (root) platform.bookmarks.leaveScope(*root);
+    setRoot(std::nullopt);
+    sendJSON(request.task, 200, {{"folder", nullptr}});
+}
+
+void Bridge::getTree(const ApiRequest& request) {
+    std::optional<std::string> folder;
+    bool already = false;
+    {
+        std::lock_guard lock(listLock);
+        folder = listRoot;
+        if (folder) already = !listBusy.insert(*folder).second;
+    }
+    if (!folder) {
+        return sendJSON(request.task, 200,
+                        {{"folder", nullptr}, {"files", nlohmann::json::array()}, {"truncated", false}});
+    }
+    if (already) return sendJSON(request.task, 503, {{"error", "still listing the folder"}, {"busy", true}});
+
+    listing.async([this, task = request.task, folder = *folder] {
+        Files::Listing result = Files::list(folder, kMaxListed);
+        bool same;
+        {
+            std::lock_guard lock(listLock);
+            listBusy.erase(folder);
+            same = listRoot == folder;
+        }
+        answering(task, [&] {
+            // The user closed the folder or opened another meanwhile: this list is of no use.
+            if (!same) {
+                return sendJSON(task, 503, {{"error", "the folder changed while it was listed"}, {"busy", true}});
+            }
+            nlohmann::json files = nlohmann::json::array();
+            for (auto& path : result.paths) {
+                nlohmann::json file = nlohmann::json::object();
+                file["path"] = std::move(path);
+                file["offline"] = false;
+                files.push_back(std::move(file));
+            }
+            sendJSON(task, 200, {{"folder", folder}, {"files", std::move(files)}, {"truncated", result.truncated}});
+        });
+    });
+}
