@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <random>
@@ -46,7 +47,7 @@ WriteResult writeAll(int fd, std::string_view bytes) {
 // Fills a file that was just created at `path` through `fd` and closes it. On
 // failure the descriptor is closed and the file removed, whatever happened.
 WriteResult fillNewFile(int fd, const std::string& path, std::string_view bytes, mode_t mode,
-                        Permissions permissions) {
+                        Permissions permissions, const std::function<int()>& beforeWrite = {}) {
     auto& sys = sysCalls();
     auto abandon = [&](WriteResult failed) {
         if (fd >= 0) sys.close(fd);
@@ -56,6 +57,9 @@ WriteResult fillNewFile(int fd, const std::string& path, std::string_view bytes,
     };
     if (permissions == Permissions::exact && sys.fchmod(fd, mode) != 0)
         return abandon(WriteResult::failure(SysCall::fchmod, errno));
+    if (beforeWrite) {
+        if (int refused = beforeWrite(); refused != 0) return abandon(WriteResult::failure(SysCall::write, refused));
+    }
     if (auto written = writeAll(fd, bytes); !written) return abandon(written);
     // Through the same descriptor: an error from writeback is reported to the
     // descriptors open at the time, not reliably to one opened later.
@@ -113,6 +117,38 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
     int fd = sysCalls().open(path.c_str(), createFlags, mode);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
     return fillNewFile(fd, path, bytes, mode, permissions);
+}
+
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
+                            const std::function<int()>& beforeWrite) {
+    int fd = sysCalls().open(path.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    return fillNewFile(fd, path, bytes, mode, permissions, beforeWrite);
+}
+
+WriteResult overwrite(const std::string& path, std::string_view bytes) {
+    auto& sys = sysCalls();
+    int fd = sys.open(path.c_str(), O_WRONLY | O_CLOEXEC, 0);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    auto fail = [&](WriteResult failed) {
+        if (fd >= 0) sys.close(fd);
+        errno = failed.error;
+        return failed;
+    };
+    if (auto written = writeAll(fd, bytes); !written) return fail(written);
+    // Cut only when the old file was longer: a call that changes nothing could
+    // still fail, and then writing the old bytes back could not undo it.
+    struct stat status;
+    if (::fstat(fd, &status) != 0) return fail(WriteResult::failure(SysCall::ftruncate, errno));
+    if (static_cast<std::uint64_t>(status.st_size) > bytes.size() &&
+        sys.ftruncate(fd, static_cast<off_t>(bytes.size())) != 0) {
+        return fail(WriteResult::failure(SysCall::ftruncate, errno));
+    }
+    if (sys.fsync(fd) != 0) return fail(WriteResult::failure(SysCall::fsync, errno));
+    int closed = sys.close(fd);
+    fd = -1;
+    if (closed != 0) return fail(WriteResult::failure(SysCall::close, errno));
+    return WriteResult::success();
 }
 
 WriteResult append(const std::string& path, std::string_view bytes) {

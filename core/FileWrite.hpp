@@ -9,6 +9,7 @@
 // word their message.
 #include "core/SysCalls.hpp"
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -51,6 +52,23 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
 // leaves it alone; on any later failure removes the file it made.
 WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode = 0600,
                             Permissions permissions = Permissions::exact);
+
+// exclusiveCreate with `beforeWrite` run once the file exists and before any
+// byte is written: it answers 0 to go on, or an errno to fail as the write
+// would (the file is then removed). Added for the backups' test seam.
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
+                            const std::function<int()>& beforeWrite);
+
+// Writes `bytes` over the existing file at `path` from its first byte, cuts it
+// to their length and flushes it through the same descriptor; the file keeps
+// its identity, owner and permissions. Never creates a file (a missing one
+// fails in step SysCall::open). Not atomic: only for documents whose folder
+// cannot take a new name, where the caller holds a flushed copy of the new
+// bytes and the old bytes to put back. A failure in any step but the open may
+// leave the file changed; writing the old bytes back with this same call
+// restores it exactly, since it only grows or cuts the file when the length
+// differs. Added for the save's replacement-folder route.
+WriteResult overwrite(const std::string& path, std::string_view bytes);
 
 // Appends `bytes` to an existing file. Never creates one: a missing file fails
 // in step SysCall::open, so the caller can choose to write it whole instead.

@@ -1,0 +1,113 @@
+// Reading documents and their versions. A version is the SHA-256 of the bytes
+// exactly as stored; the page sends it back as the base of a save, so it must
+// never depend on the name, the date or any decoding.
+#include "core/Files.hpp"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Fetched once: looking the algorithm up by name on every hash costs more than
+// hashing a small document.
+const EVP_MD* sha256() {
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    if (!md) throw std::runtime_error("SHA-256 is not available");
+    return md;
+}
+
+// One context per thread, reused: reads and version checks hash on several
+// threads at once, and a fresh context per hash is an allocation each time.
+EVP_MD_CTX* threadContext() {
+    struct Owner {
+        EVP_MD_CTX* context = EVP_MD_CTX_new();
+        ~Owner() { EVP_MD_CTX_free(context); }
+    };
+    thread_local Owner owner;
+    if (!owner.context) throw std::runtime_error("no memory for hashing");
+    return owner.context;
+}
+
+std::string hex(const unsigned char* bytes, unsigned int count) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text(count * 2, '0');
+    for (unsigned int i = 0; i < count; ++i) {
+        text[2 * i] = digits[bytes[i] >> 4];
+        text[2 * i + 1] = digits[bytes[i] & 0xF];
+    }
+    return text;
+}
+
+[[noreturn]] void cannotRead(int error) {
+    throw BridgeError(500, std::string("could not read the file: ") + std::strerror(error));
+}
+
+[[noreturn]] void gone() { throw BridgeError(404, "the file no longer exists"); }
+
+}  // namespace
+
+namespace Files {
+
+std::string version(std::string_view bytes) {
+    EVP_MD_CTX* context = threadContext();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestInit_ex2(context, sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context, bytes.data(), bytes.size()) != 1 ||
+        EVP_DigestFinal_ex(context, digest, &length) != 1) {
+        throw std::runtime_error("SHA-256 failed");
+    }
+    return hex(digest, length);
+}
+
+Read ready(const std::string& path) {
+    if (beforeDisk) beforeDisk(path);
+
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) {
+        // Only "no such entry" means the document is gone. Anything else (no
+        // permission on a folder, a loop of links, a failing disk) says nothing
+        // about whether it exists, and a save must never take it for absent.
+        if (errno == ENOENT || errno == ENOTDIR) gone();
+        cannotRead(errno);
+    }
+    if (S_ISDIR(status.st_mode)) gone();
+
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) gone();  // removed in the meantime
+        cannotRead(errno);
+    }
+    // Read to the end rather than trusting the size: the file may be growing,
+    // and some files report no size at all.
+    // Room for the whole file and a chunk more, so the read that reports the
+    // end needs no second buffer.
+    constexpr std::size_t chunk = 65536;
+    std::size_t expected = fstat(fd, &status) == 0 && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    std::string bytes(expected + chunk, '\0');
+    std::size_t filled = 0;
+    for (;;) {
+        if (bytes.size() - filled < chunk) bytes.resize(bytes.size() * 2);
+        ssize_t count = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            cannotRead(error);
+        }
+        if (count == 0) break;
+        filled += static_cast<std::size_t>(count);
+    }
+    ::close(fd);
+    bytes.resize(filled);
+    std::string digest = version(bytes);
+    return {std::move(bytes), std::move(digest)};
+}
+
+}  // namespace Files

@@ -1,0 +1,477 @@
+#include "core/Backups.hpp"
+#include "core/FileWrite.hpp"
+#include "core/Files.hpp"
+#include "tests/support/FaultInjection.hpp"
+#include "tests/support/LogCapture.hpp"
+#include "tests/support/ScopedEnv.hpp"
+#include "tests/support/TempDir.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kChanged = "the file was changed on disk since you opened it";
+const char* const kDeleted = "the file was deleted or moved on disk since you opened it";
+
+// A folder of documents, a backup folder and a cache for the replacement
+// route, all inside one temporary folder; the log goes to a file of its own.
+struct SaveFixture {
+    TempDir dir;
+    LogCapture log;
+    ScopedEnv cache{"XDG_CACHE_HOME", dir / "cache"};
+    Backups backups{dir / "Backups"};
+
+    std::string doc(const std::string& name = "a.md") const { return dir / ("docs/" + name); }
+    std::string write(const std::string& bytes, const std::string& name = "a.md") const {
+        return dir.write("docs/" + name, bytes);
+    }
+    std::vector<std::string> docsFolder() const { return names(dir / "docs"); }
+    std::vector<std::string> backupFiles() const { return names(dir / "Backups"); }
+    // What the replacement route left in the cache: it must clean up after itself.
+    std::vector<std::string> cacheLeftovers() const { return names(dir / "cache/Quillmarsh"); }
+
+    static std::vector<std::string> names(const std::string& folder) {
+        std::vector<std::string> found;
+        if (!fs::exists(folder)) return found;
+        for (const auto& entry : fs::directory_iterator(folder)) found.push_back(entry.path().filename());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+mode_t permissionsOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
+}
+
+ino_t inodeOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_ino;
+}
+
+BridgeError refusal(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const BridgeError& error) {
+        return error;
+    }
+    ADD_FAILURE() << "no refusal";
+    return BridgeError(0, "");
+}
+
+// --- outcomes of the checks before anything is written -----------------------
+
+struct CheckCase {
+    const char* name;
+    std::optional<std::string> onDisk;  // the document before the save; none: absent
+    std::string base;                   // "{disk}" stands for the version on disk
+    bool overwrite;
+    int status;  // 0: saved
+    std::string message;
+};
+
+void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
+
+class SaveChecks : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(SaveChecks, conflictsRefuseAndLeaveTheDiskAlone) {
+    SaveFixture f;
+    const auto& c = GetParam();
+    fs::create_directories(f.dir / "docs");
+    if (c.onDisk) f.write(*c.onDisk);
+    std::string base = c.base == "{disk}" ? Files::version(*c.onDisk) : c.base;
+
+    if (c.status == 0) {
+        auto saved = Files::save("new text", f.doc(), base, c.overwrite, false, &f.backups);
+        EXPECT_EQ(saved.version, Files::version("new text"));
+        EXPECT_EQ(saved.route, "same folder");
+        EXPECT_EQ(TempDir::read(f.doc()), "new text");
+    } else {
+        auto error = refusal([&] { Files::save("new text", f.doc(), base, c.overwrite, false, &f.backups); });
+        EXPECT_EQ(error, BridgeError(c.status, c.message));
+        if (c.onDisk) {
+            EXPECT_EQ(TempDir::read(f.doc()), *c.onDisk);
+        } else {
+            EXPECT_FALSE(fs::exists(f.doc()));
+        }
+        EXPECT_TRUE(f.backupFiles().empty());
+    }
+    // Never a temporary file left beside the document.
+    for (const auto& name : f.docsFolder()) EXPECT_EQ(name, "a.md");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SaveChecks,
+    testing::Values(CheckCase{"newWithBaseNew", std::nullopt, "new", false, 0, ""},
+                    CheckCase{"newWithEmptyBase", std::nullopt, "", false, 0, ""},
+                    CheckCase{"sameBase", "old", "{disk}", false, 0, ""},
+                    CheckCase{"staleBase", "changed by another program", Files::version("old"), false, 409, kChanged},
+                    CheckCase{"staleBaseOverwrite", "changed by another program", Files::version("old"), true, 0, ""},
+                    CheckCase{"baseNewButExists", "old", "new", false, 409, kChanged},
+                    CheckCase{"emptyBaseButExists", "old", "", false, 409, kChanged},
+                    CheckCase{"deletedSinceRead", std::nullopt, Files::version("old"), false, 409, kDeleted},
+                    CheckCase{"deletedSinceReadOverwrite", std::nullopt, Files::version("old"), true, 0, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Save, sizeLimitIsCheckedBeforeTheDisk) {
+    SaveFixture f;
+    fs::create_directories(f.dir / "docs");
+    std::string largest(Files::maxBytes, 'x');
+    EXPECT_EQ(Files::save(largest, f.doc(), "new", false, false, &f.backups).version, Files::version(largest));
+    EXPECT_EQ(fs::file_size(f.doc()), static_cast<std::uintmax_t>(Files::maxBytes));
+
+    // Once too large, not even a folder that does not exist is looked at.
+    largest.push_back('x');
+    EXPECT_EQ(refusal([&] { Files::save(largest, f.dir / "missing/b.md", "new", false, false, &f.backups); }),
+              BridgeError(413, "file too large"));
+}
+
+TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
+    SaveFixture f;
+    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", false, false, &f.backups); }),
+              BridgeError(400, "the folder does not exist"));
+    f.dir.write("file", "");
+    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "file/a.md", "new", false, false, &f.backups); }),
+              BridgeError(400, "the folder does not exist"));
+    fs::create_directories(f.doc());
+    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", true, false, &f.backups); }),
+              BridgeError(404, "the file no longer exists"));
+}
+
+TEST(Save, anUnreadableTargetIsNeverTakenForAbsent) {
+    SaveFixture f;
+    fs::create_directories(f.dir / "docs");
+    fs::create_symlink(f.doc("b.md"), f.doc("a.md"));
+    fs::create_symlink(f.doc("a.md"), f.doc("b.md"));
+    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", true, false, &f.backups); }),
+              BridgeError(500, "could not read the file: Too many levels of symbolic links"));
+    EXPECT_TRUE(fs::is_symlink(f.doc()));
+}
+
+TEST(Save, backupsKeepWhatThisProcessDidNotWrite) {
+    SaveFixture f;
+    f.write("from an earlier session");
+
+    // First save of the session: the version on disk is kept.
+    auto first = Files::save("mine 1", f.doc(), Files::version("from an earlier session"), false, false, &f.backups);
+    ASSERT_TRUE(first.backup);
+    EXPECT_EQ(TempDir::read(*first.backup), "from an earlier session");
+
+    // Our own version again: nothing to keep.
+    auto second = Files::save("mine 2", f.doc(), first.version, false, false, &f.backups);
+    EXPECT_FALSE(second.backup);
+
+    // Another program edits; the user overwrites: its version is kept.
+    f.write("theirs");
+    auto third = Files::save("mine 3", f.doc(), second.version, true, false, &f.backups);
+    ASSERT_TRUE(third.backup);
+    EXPECT_EQ(TempDir::read(*third.backup), "theirs");
+    EXPECT_EQ(f.backupFiles().size(), 2u);
+
+    // Without a backup keeper there is never a backup.
+    f.write("theirs again");
+    EXPECT_FALSE(Files::save("mine 4", f.doc(), "", true, false, nullptr).backup);
+    EXPECT_EQ(f.backupFiles().size(), 2u);
+}
+
+TEST(Save, writeRecordsTheRouteAndBackupOfTheLastSuccess) {
+    SaveFixture f;
+    f.write("old");
+    EXPECT_EQ(Files::write("new", f.doc(), Files::version("old"), false, false, &f.backups), Files::version("new"));
+    EXPECT_EQ(Files::lastWriteRoute, "same folder");
+    ASSERT_TRUE(Files::lastBackup);
+    EXPECT_EQ(TempDir::read(*Files::lastBackup), "old");
+
+    EXPECT_THROW(Files::write("newer", f.doc(), "stale", false, false, &f.backups), BridgeError);
+    EXPECT_FALSE(Files::lastBackup);
+    EXPECT_EQ(Files::lastWriteRoute, "same folder");
+}
+
+TEST(Save, theDocumentsPermissionsAreKept) {
+    SaveFixture f;
+    for (mode_t mode : {0600, 0640, 0444}) {
+        f.write("old");
+        ::chmod(f.doc().c_str(), mode);
+        Files::save("new", f.doc(), Files::version("old"), false, false, &f.backups);
+        EXPECT_EQ(permissionsOf(f.doc()), mode);
+    }
+    // Through the replacement route too.
+    ::chmod(f.doc().c_str(), 0600);
+    Files::save("newer", f.doc(), Files::version("new"), false, true, &f.backups);
+    EXPECT_EQ(permissionsOf(f.doc()), 0600u);
+}
+
+TEST(Save, aSavedDocumentAndItsFolderAreFlushedInThatOrder) {
+    SaveFixture f;
+    f.write("old");
+    SysCallsGuard guard;
+    std::vector<std::string> events;
+    auto& sys = sysCalls();
+    auto open = sys.open;
+    auto fsync = sys.fsync;
+    auto rename = sys.rename;
+    std::map<int, std::string> opened;
+    sys.open = [&, open](const char* path, int flags, mode_t mode) {
+        int fd = open(path, flags, mode);
+        opened[fd] = (flags & O_DIRECTORY) ? "folder " + fs::path(path).filename().string() : "file";
+        return fd;
+    };
+    sys.fsync = [&, fsync](int fd) {
+        events.push_back("flush " + opened[fd]);
+        return fsync(fd);
+    };
+    sys.rename = [&, rename](const char* from, const char* to) {
+        events.push_back("rename");
+        return rename(from, to);
+    };
+    Files::save("new", f.doc(), Files::version("old"), false, false, nullptr);
+    EXPECT_EQ(events, (std::vector<std::string>{"flush file", "rename", "flush folder docs"}));
+}
+
+TEST(Save, aFailedFolderFlushAfterTheRenameIsLoggedNotRefused) {
+    SaveFixture f;
+    f.write("old");
+    {
+        FaultInjection fail(SysCall::fsync, 2, EIO);  // the file, then the folder
+        EXPECT_EQ(Files::save("new", f.doc(), Files::version("old"), false, false, nullptr).version,
+                  Files::version("new"));
+        EXPECT_EQ(fail.failures(), 1);
+    }
+    EXPECT_EQ(TempDir::read(f.doc()), "new");
+    EXPECT_EQ(f.log.messages(), std::vector<std::string>{"save: folder not flushed after the rename, error 5"});
+}
+
+TEST(Save, aFailedFlushIsAFailedSaveAndIsNeverRetried) {
+    SaveFixture f;
+    f.write("old");
+    FaultInjection fail(SysCall::fsync, 1, EIO);
+    EXPECT_EQ(refusal([&] { Files::save("new", f.doc(), Files::version("old"), false, false, nullptr); }),
+              BridgeError(500, "not saved: Input/output error"));
+    EXPECT_EQ(fail.calls(), 1);
+    EXPECT_EQ(TempDir::read(f.doc()), "old");
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+}
+
+TEST(Save, aDocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
+    SaveFixture f;
+    fs::create_directories(f.dir / "docs");
+    auto appear = FaultInjection::before(SysCall::renameNoReplace, 1, [&] { f.write("another program's"); });
+    EXPECT_EQ(refusal([&] { Files::save("mine", f.doc(), "new", false, false, &f.backups); }),
+              BridgeError(409, kChanged));
+    EXPECT_EQ(TempDir::read(f.doc()), "another program's");
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+}
+
+TEST(Save, withoutNoReplaceSupportANewDocumentIsStillPlaced) {
+    SaveFixture f;
+    fs::create_directories(f.dir / "docs");
+    FaultInjection unsupported(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
+    Files::save("mine", f.doc(), "new", false, false, &f.backups);
+    EXPECT_EQ(TempDir::read(f.doc()), "mine");
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+}
+
+// --- the replacement-folder route ---------------------------------------------
+
+// A folder that takes no new names while its documents stay writable, as a
+// folder without write permission would be for an ordinary user (the tests
+// run as root, which no permission bit stops).
+class NewNamesRefused {
+public:
+    NewNamesRefused(std::string folder, int error = EACCES) : folder_(std::move(folder)) {
+        auto& sys = sysCalls();
+        auto inFolder = [folder = folder_](const char* path) { return FileWrite::parentFolder(path) == folder; };
+        auto open = sys.open;
+        sys.open = [=](const char* path, int flags, mode_t mode) {
+            if ((flags & O_CREAT) && inFolder(path)) return errno = error, -1;
+            return open(path, flags, mode);
+        };
+        for (auto* rename : {&sys.rename, &sys.renameNoReplace}) {
+            auto previous = *rename;
+            *rename = [=](const char* from, const char* to) {
+                if (inFolder(to)) return errno = error, -1;
+                return previous(from, to);
+            };
+        }
+    }
+
+private:
+    SysCallsGuard guard_;
+    std::string folder_;
+};
+
+TEST(SaveReplacementRoute, aFolderThatRefusesNewNamesFallsBackToWritingInPlace) {
+    SaveFixture f;
+    f.write("old");
+    auto inode = inodeOf(f.doc());
+    Files::Saved saved;
+    {
+        NewNamesRefused denied(f.dir / "docs");
+        saved = Files::save("new", f.doc(), Files::version("old"), false, false, &f.backups);
+    }
+    EXPECT_EQ(saved.route, "replacement folder");
+    EXPECT_EQ(saved.version, Files::version("new"));
+    ASSERT_TRUE(saved.backup);
+    EXPECT_EQ(TempDir::read(*saved.backup), "old");
+    EXPECT_EQ(TempDir::read(f.doc()), "new");
+    EXPECT_EQ(inodeOf(f.doc()), inode);
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+    EXPECT_TRUE(f.cacheLeftovers().empty());
+}
+
+TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
+    SaveFixture f;
+    f.write("old");
+    for (int error : {EACCES, EPERM}) {
+        NewNamesRefused denied(f.dir / "docs", error);
+        auto saved = Files::save("new", f.doc(), Files::version(TempDir::read(f.doc())), false, false, nullptr);
+        EXPECT_EQ(saved.route, "replacement folder");
+    }
+    {
+        NewNamesRefused denied(f.dir / "docs", EROFS);
+        EXPECT_EQ(refusal([&] { Files::save("newer", f.doc(), Files::version("new"), false, false, nullptr); }),
+                  BridgeError(500, "not saved: Read-only file system"));
+    }
+    EXPECT_EQ(TempDir::read(f.doc()), "new");
+    EXPECT_TRUE(f.cacheLeftovers().empty());
+
+    // A new document needs a new name in the folder: refused by either route.
+    NewNamesRefused denied(f.dir / "docs");
+    EXPECT_EQ(refusal([&] { Files::save("fresh", f.doc("b.md"), "new", false, false, nullptr); }),
+              BridgeError(500, "not saved: Permission denied"));
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+    EXPECT_TRUE(f.cacheLeftovers().empty());
+}
+
+TEST(SaveReplacementRoute, shorterAndLongerTextsReplaceTheWholeDocument) {
+    SaveFixture f;
+    f.write("a rather long old text");
+    Files::save("short", f.doc(), Files::version("a rather long old text"), false, true, nullptr);
+    EXPECT_EQ(TempDir::read(f.doc()), "short");
+    Files::save("a much longer text than before", f.doc(), Files::version("short"), false, true, nullptr);
+    EXPECT_EQ(TempDir::read(f.doc()), "a much longer text than before");
+    // A new document is moved into place from the private copy.
+    Files::save("fresh", f.doc("b.md"), "new", false, true, nullptr);
+    EXPECT_EQ(TempDir::read(f.doc("b.md")), "fresh");
+    EXPECT_TRUE(f.cacheLeftovers().empty());
+}
+
+// --- every write, flush, rename and close failed, once and for good -----------
+
+enum class Scenario { overwriteOthers, createNew };
+
+struct SweepCase {
+    SysCall call;
+    bool viaReplacementFolder;
+    Scenario scenario;
+    FaultInjection::Repeat repeat;
+};
+
+std::string sweepName(const SweepCase& c) {
+    return std::string(sysCallName(c.call)) + (c.viaReplacementFolder ? "_replacement" : "_sameFolder") +
+           (c.scenario == Scenario::overwriteOthers ? "_overwrite" : "_create") +
+           (c.repeat == FaultInjection::Repeat::once ? "_once" : "_always");
+}
+
+void PrintTo(const SweepCase& c, std::ostream* out) { *out << sweepName(c); }
+
+class SaveFaults : public testing::TestWithParam<SweepCase> {};
+
+TEST_P(SaveFaults, neverTornNeverLostNeverAFalseSuccess) {
+    const auto& c = GetParam();
+    const std::string oldText(5000, 'o');
+    const std::string newText = std::string(3000, 'n') + "end";  // shorter: the in-place route must cut
+    bool exists = c.scenario == Scenario::overwriteOthers;
+    // The base the page read is not what is on disk: the save must keep a backup.
+    std::string base = exists ? Files::version("what the page read") : "new";
+
+    auto run = [&](SaveFixture& f) {
+        return Files::save(newText, f.doc(), base, /*overwrite=*/true, c.viaReplacementFolder, &f.backups);
+    };
+    auto prepare = [&](SaveFixture& f) {
+        fs::create_directories(f.dir / "docs");
+        if (exists) f.write(oldText);
+    };
+
+    // How many calls of the kind a clean save makes.
+    int total = 0;
+    {
+        SaveFixture f;
+        prepare(f);
+        FaultInjection counter(c.call, INT_MAX, EIO);
+        run(f);
+        total = counter.calls();
+    }
+
+    for (int nth = 1; nth <= total; ++nth) {
+        SCOPED_TRACE("failing call " + std::to_string(nth) + " of " + std::to_string(total));
+        SaveFixture f;
+        prepare(f);
+        std::optional<Files::Saved> saved;
+        std::optional<BridgeError> refused;
+        {
+            FaultInjection fail(c.call, nth, EIO, c.repeat);
+            try {
+                saved = run(f);
+            } catch (const BridgeError& error) {
+                refused = error;
+            }
+        }
+        bool docExists = fs::exists(f.doc());
+        std::string onDisk = docExists ? TempDir::read(f.doc()) : "";
+        if (saved) {
+            EXPECT_EQ(onDisk, newText);
+            EXPECT_EQ(saved->version, Files::version(newText));
+            // A backup was promised for the other program's version: it is there, whole.
+            EXPECT_EQ(saved->backup.has_value(), exists);
+            if (saved->backup) {
+                EXPECT_EQ(TempDir::read(*saved->backup), oldText);
+            }
+        } else {
+            ASSERT_TRUE(refused);
+            EXPECT_EQ(refused->status, 500);
+            EXPECT_EQ(refused->message.rfind("not saved: ", 0), 0u) << refused->message;
+            if (exists) {
+                EXPECT_EQ(onDisk, oldText);
+            } else {
+                EXPECT_FALSE(docExists);
+            }
+        }
+        // A backup that exists is always complete.
+        for (const auto& name : f.backupFiles()) EXPECT_EQ(TempDir::read(f.dir / ("Backups/" + name)), oldText);
+        // Nothing left beside the document. The private copies are removed too,
+        // unless removing is the very call that was made to fail.
+        EXPECT_EQ(f.docsFolder(), docExists ? std::vector<std::string>{"a.md"} : std::vector<std::string>{});
+        if (c.call != SysCall::unlink && c.call != SysCall::rmdir) {
+            EXPECT_TRUE(f.cacheLeftovers().empty());
+        }
+    }
+}
+
+std::vector<SweepCase> sweepCases() {
+    std::vector<SweepCase> cases;
+    const SysCall calls[] = {SysCall::open,   SysCall::write, SysCall::fsync,  SysCall::rename,
+                             SysCall::renameNoReplace, SysCall::close, SysCall::unlink, SysCall::rmdir,
+                             SysCall::mkdir,  SysCall::fchmod, SysCall::chmod,  SysCall::ftruncate};
+    for (SysCall call : calls)
+        for (bool replacement : {false, true})
+            for (Scenario scenario : {Scenario::overwriteOthers, Scenario::createNew})
+                for (auto repeat : {FaultInjection::Repeat::once, FaultInjection::Repeat::always})
+                    cases.push_back({call, replacement, scenario, repeat});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryCall, SaveFaults, testing::ValuesIn(sweepCases()),
+                         [](const auto& info) { return sweepName(info.param); });
+
+}  // namespace
