@@ -1,0 +1,67 @@
+#include "app/shell/GtkPanels.hpp"
+
+namespace {
+
+struct Pending {
+    std::function<void(PanelResult)> done;
+};
+
+void responded(GtkNativeDialog* dialog, int response, gpointer data) {
+    std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+    PanelResult result;
+    result.chosen = response == GTK_RESPONSE_ACCEPT;
+    if (result.chosen) {
+        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+        for (guint i = 0, n = g_list_model_get_n_items(files); i < n; ++i) {
+            auto* file = G_FILE(g_list_model_get_item(files, i));
+            if (char* path = g_file_get_path(file)) {
+                result.paths.push_back(path);
+                g_free(path);
+            }
+            g_object_unref(file);
+        }
+        g_object_unref(files);
+    }
+    g_object_unref(dialog);
+    pending->done(std::move(result));
+}
+
+}  // namespace
+
+GtkPanels::~GtkPanels() { setWindow(nullptr); }
+
+void GtkPanels::setWindow(GtkWindow* window) {
+    if (window_) g_object_remove_weak_pointer(G_OBJECT(window_), reinterpret_cast<gpointer*>(&window_));
+    window_ = window;
+    if (window_) g_object_add_weak_pointer(G_OBJECT(window_), reinterpret_cast<gpointer*>(&window_));
+}
+
+void GtkPanels::runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) {
+    GtkFileChooserAction action = options.kind == PanelOptions::Kind::save ? GTK_FILE_CHOOSER_ACTION_SAVE
+                                  : options.folders && !options.files   ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER
+                                                                        : GTK_FILE_CHOOSER_ACTION_OPEN;
+    const char* accept = action == GTK_FILE_CHOOSER_ACTION_SAVE ? "_Save" : "_Open";
+    // The file chooser has no message line of its own; the message is its title.
+    GtkFileChooserNative* chooser =
+        gtk_file_chooser_native_new(options.message.c_str(), window_, action, accept, "_Cancel");
+    gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+    auto* fileChooser = GTK_FILE_CHOOSER(chooser);
+    if (action == GTK_FILE_CHOOSER_ACTION_OPEN) gtk_file_chooser_set_select_multiple(fileChooser, options.multiple);
+    if (!options.extensions.empty() && action != GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER) {
+        GtkFileFilter* filter = gtk_file_filter_new();
+        gtk_file_filter_set_name(filter, "Markdown documents");
+        for (const auto& extension : options.extensions) gtk_file_filter_add_suffix(filter, extension.c_str());
+        gtk_file_chooser_add_filter(fileChooser, filter);
+        g_object_unref(filter);
+    }
+    if (!options.startFolder.empty()) {
+        GFile* start = g_file_new_for_path(options.startFolder.c_str());
+        gtk_file_chooser_set_current_folder(fileChooser, start, nullptr);
+        g_object_unref(start);
+    }
+    if (action == GTK_FILE_CHOOSER_ACTION_SAVE && !options.suggestedName.empty()) {
+        gtk_file_chooser_set_current_name(fileChooser, options.suggestedName.c_str());
+    }
+    g_signal_connect(chooser, "response", G_CALLBACK(responded), new Pending{std::move(done)});
+    gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+}
