@@ -24,24 +24,6 @@ namespace {
 
 constexpr const char* startAddress = "lornwick://app/";
 
-// The Bridge takes documents from the file manager once it has a hand-over of
-// its own; until then they stay in the program's waiting list, so none is lost.
-template <typename B>
-concept TakesHandedOverDocuments = requires(B& bridge, std::vector<std::string> paths) {
-    bridge.handOverFromFinder(paths);
-};
-
-template <typename B>
-bool handOverTo(B& bridge, std::vector<std::string>& paths) {
-    if constexpr (TakesHandedOverDocuments<B>) {
-        bridge.handOverFromFinder(std::move(paths));
-        paths.clear();
-        return true;
-    } else {
-        return false;
-    }
-}
-
 struct ScriptCall {
     std::weak_ptr<AppDelegate> delegate;
     std::function<void(std::optional<std::string>, bool)> done;
@@ -104,7 +86,10 @@ void AppDelegate::launch() {
     bridge_->onFolderChanged = weakly(&AppDelegate::folderChanged);
     bridge_->onOpenRequested = weakly(&AppDelegate::openRequested);
 
-    if (!earlyOpen_.empty()) handOverTo(*bridge_, earlyOpen_);
+    if (!earlyOpen_.empty()) {
+        bridge_->handOverFromFinder(std::move(earlyOpen_));
+        earlyOpen_.clear();
+    }
 
     WebKitWebContext* context = makeWebContext();
     makeWebView(context);
@@ -283,18 +268,13 @@ void AppDelegate::startFailed(int code) {
 
 void AppDelegate::openDocuments(std::vector<std::string> paths) {
     if (bridge_) {
-        handOver(std::move(paths));
+        bridge_->handOverFromFinder(std::move(paths));
     } else {
         earlyOpen_.insert(earlyOpen_.end(), paths.begin(), paths.end());
     }
     // The documents are the reason the program was opened: launch it if this
     // is the first thing the desktop asked, and bring the window forward.
     launch();
-}
-
-void AppDelegate::handOver(std::vector<std::string> paths) {
-    earlyOpen_.insert(earlyOpen_.end(), paths.begin(), paths.end());
-    handOverTo(*bridge_, earlyOpen_);
 }
 
 // --- the page -----------------------------------------------------------------

@@ -45,7 +45,6 @@ private:
 
     // --- documents handed to the program ---
     void openDocuments(std::vector<std::string> paths);
-    void handOver(std::vector<std::string> paths);
 
     // --- the page ---
     void pageMessage(WebKitUserMessage* message);

@@ -387,3 +387,6 @@ refreshTree();
 api("GET", "/api/build").then(({ ok, json }) => {
   status(ok ? `${json.name} ${json.version} on ${json.os}` : "Could not read the build information");
 }).catch((error) => status(`Could not reach the native side: ${error}`));
+// Documents handed to the program at launch may have arrived before this page
+// could be told; collect them now.
+window.Quillmarsh.openRequested();

@@ -1,0 +1,391 @@
+"""End-to-end tests of the real program: the test build under Xvfb and
+openbox, its page driven through WebDriver, real keys and clicks through
+xdotool. Each test class is one launch of the program (ctest runs one class
+per entry); a class whose tests end the program has that launch to itself.
+
+Run one class by hand:
+    QUILLMARSH_TEST_PROGRAM=build/bin/quillmarsh-test python3 tests/e2e/test_program.py -v ProgramSession
+"""
+
+import os
+import re
+import socket
+import subprocess
+import sys
+import threading
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop import Desktop, Program, wait_until  # noqa: E402
+
+PROGRAM = os.environ.get("QUILLMARSH_TEST_PROGRAM", "")
+TITLE = "Quillmarsh"
+QUIT_LINES = [
+    "quit: requested, asking the page",
+    "quit: page answered asked",
+    "quit: page closed its tabs",
+    "quit: approved, terminating",
+]
+
+
+def setUpModule():
+    if not os.access(PROGRAM, os.X_OK):
+        raise unittest.SkipTest("QUILLMARSH_TEST_PROGRAM does not name the test build of the program")
+
+
+class Launch:
+    """A desktop with the program on it, up to its loaded page."""
+
+    def __init__(self, arguments=(), env=None, connect=True):
+        self.desktop = Desktop()
+        try:
+            self.program = Program(self.desktop, PROGRAM, arguments, env)
+            self.window = None
+            if connect:
+                self.window = self.program.wait_for_window(TITLE)
+                self.driver = self.program.connect()
+        except BaseException:
+            self.close()
+            raise
+
+    def close(self):
+        program = getattr(self, "program", None)
+        if program:
+            program.close()
+        self.desktop.close()
+
+
+class LoopbackListener:
+    """Counts every connection made to a port on 127.0.0.1."""
+
+    def __init__(self):
+        self.server = socket.socket()
+        self.server.bind(("127.0.0.1", 0))
+        self.server.listen(16)
+        self.port = self.server.getsockname()[1]
+        self.connections = 0
+        self._lock = threading.Lock()
+        self._thread = threading.Thread(target=self._accept, daemon=True)
+        self._thread.start()
+
+    def _accept(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            with self._lock:
+                self.connections += 1
+            connection.close()
+
+    def count(self):
+        with self._lock:
+            return self.connections
+
+    def close(self):
+        self.server.close()
+
+
+class ProgramSession(unittest.TestCase):
+    """One running program for the checks that leave it running."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.launch = Launch()
+        cls.program = cls.launch.program
+        cls.desktop = cls.launch.desktop
+        cls.window = cls.launch.window
+        cls.driver = cls.launch.driver
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.launch.close()
+
+    def page_box(self):
+        """Where the web view's viewport lies on the screen."""
+        geometry = self.program.geometry(self.window)
+        inner = self.driver.execute("return [window.innerWidth, window.innerHeight]")
+        left = geometry["X"] + (geometry["WIDTH"] - inner[0]) // 2
+        top = geometry["Y"] + geometry["HEIGHT"] - inner[1]
+        return left, top
+
+    def click_page(self, x, y, count=1):
+        left, top = self.page_box()
+        self.desktop.xdotool("mousemove", "--sync", str(left + x), str(top + y))
+        self.desktop.xdotool("click", "--repeat", str(count), "--delay", "80", "1")
+
+    def test_window_shows_the_page(self):
+        geometry = self.program.geometry(self.window)
+        self.assertEqual((geometry["WIDTH"], geometry["HEIGHT"]), (1280, 820))
+        self.assertIn("Open Folder", self.driver.execute("return document.body.innerText"))
+        shot = os.path.join(self.desktop.root, "window.png")
+        self.desktop.run(["import", "-window", self.window, shot])
+        colors = int(self.desktop.run(["convert", shot, "-format", "%k", "info:"]))
+        # A blank or unpainted window has one or two colours; text and controls give many.
+        self.assertGreater(colors, 50)
+
+    def test_api_answers_the_page_with_its_token_only(self):
+        answer = self.program.fetch("GET", "/api/build")
+        self.assertEqual(answer["status"], 200)
+        self.assertIn('"name":"Quillmarsh"', answer["body"])
+        refused = self.program.fetch("GET", "/api/build", token=False)
+        self.assertEqual(refused["status"], 403)
+        self.assertIn("missing or wrong token", refused["body"])
+
+    def test_no_network_for_fetches_or_pictures(self):
+        listener = LoopbackListener()
+        try:
+            # The listener is reachable: a load that slipped past the rules would be counted.
+            socket.create_connection(("127.0.0.1", listener.port), timeout=5).close()
+            wait_until(lambda: listener.count() == 1, what="the listener to count a connection")
+            outcomes = self.driver.execute_async("""
+                const [port, done] = arguments;
+                const results = {};
+                const settle = (name, value) => {
+                  results[name] = value;
+                  if (Object.keys(results).length === 4) done(results);
+                };
+                for (const scheme of ['http', 'https']) {
+                  fetch(`${scheme}://127.0.0.1:${port}/fetch`).then(() => settle(scheme + '-fetch', 'loaded'),
+                                                                   () => settle(scheme + '-fetch', 'blocked'));
+                  const picture = new Image();
+                  picture.onload = () => settle(scheme + '-image', 'loaded');
+                  picture.onerror = () => settle(scheme + '-image', 'blocked');
+                  picture.src = `${scheme}://127.0.0.1:${port}/picture.png`;
+                  document.body.append(picture);
+                }
+            """, listener.port)
+            self.assertEqual(outcomes, {"http-fetch": "blocked", "https-fetch": "blocked",
+                                        "http-image": "blocked", "https-image": "blocked"})
+            self.assertEqual(listener.count(), 1)
+        finally:
+            listener.close()
+
+    def insert_link(self, link_id, url):
+        """A link over the middle of the page, to be clicked for real."""
+        self.driver.execute("""
+            const [id, url] = arguments;
+            const link = document.createElement('a');
+            link.id = id; link.href = url; link.textContent = 'link';
+            link.style = 'position:fixed;left:300px;top:200px;width:300px;height:200px;background:#cde;z-index:9';
+            document.body.append(link);
+        """, link_id, url)
+
+    def remove(self, element_id):
+        self.driver.execute("document.getElementById(arguments[0]).remove()", element_id)
+
+    def test_web_links_go_to_the_browser_never_into_the_view(self):
+        before = self.program.log_lines().count("link: opening in the browser")
+        # A script that sends the page elsewhere is only refused.
+        self.driver.execute("location.href = 'https://a.example/by-script'")
+        self.insert_link("clicked", "https://a.example/clicked")
+        try:
+            self.click_page(450, 300)
+            wait_until(lambda: "https://a.example/clicked" in self.desktop.browser_calls(),
+                       what="the fake browser to get the clicked link")
+        finally:
+            self.remove("clicked")
+        self.assertNotIn("https://a.example/by-script", self.desktop.browser_calls())
+        self.assertEqual(self.program.log_lines().count("link: opening in the browser"), before + 1)
+        self.assertEqual(self.driver.execute("return location.href"), "lornwick://app/")
+
+    def test_only_the_editors_main_frame_gets_the_message_channel(self):
+        frame_state = self.driver.execute_async("""
+            const done = arguments[0];
+            const frame = document.createElement('iframe');
+            frame.id = 'probe-frame';
+            frame.onload = () => {
+              const inner = frame.contentWindow;
+              let posted = 'no error';
+              try {
+                inner.eval("window.webkit.messageHandlers.quillmarsh.postMessage({open: 'https://a.example/from-frame'})");
+              } catch (error) { posted = error.name; }
+              done({channel: typeof inner.webkit, posted, origin: inner.location.origin});
+            };
+            frame.src = '/web/app.css';
+            document.body.append(frame);
+        """)
+        self.remove("probe-frame")
+        self.assertEqual(frame_state, {"channel": "undefined", "posted": "TypeError", "origin": "lornwick://app"})
+        # The main frame's channel works, and its message arrives after anything the frame could have sent.
+        self.driver.execute("window.webkit.messageHandlers.quillmarsh.postMessage({open: 'https://a.example/main'})")
+        wait_until(lambda: "https://a.example/main" in self.desktop.browser_calls(), what="the main frame's link")
+        self.assertNotIn("https://a.example/from-frame", self.desktop.browser_calls())
+
+    def test_page_menus_run_the_page_and_edit_commands_reach_the_view(self):
+        self.driver.execute("""
+            window.menuCalls = [];
+            window.Quillmarsh.menuRun = (id) => window.menuCalls.push(id);
+            window.webkit.messageHandlers.quillmarsh.postMessage({menus: [
+              {label: 'Probe', items: [
+                {label: 'Ping', id: 'm9.1', key: 'Cmd+Shift+K'},
+                {label: 'Not an id', id: 'save', key: 'Cmd+Shift+J'},
+                {label: 'Disabled', id: 'm9.2', key: 'Cmd+Shift+L', enabled: false},
+              ]},
+              {label: 'Edit', items: [{label: 'Undo', id: 'm9.3'}]},
+            ]});
+            const field = document.createElement('input');
+            field.id = 'probe-field'; field.value = 'hello world';
+            field.style = 'position:fixed;left:300px;top:200px;z-index:9';
+            document.body.append(field);
+            field.focus();
+        """)
+        try:
+            self.program.activate(self.window)
+            for keys in ("ctrl+shift+j", "ctrl+shift+l", "ctrl+shift+k"):
+                self.program.key(self.window, keys)
+            calls = wait_until(lambda: self.driver.execute("return window.menuCalls.length && window.menuCalls"),
+                               what="the page's menuRun to be called")
+            self.assertEqual(calls, ["m9.1"])
+            # Select All is the web view's own editing command, so the focused field selects its text.
+            self.driver.execute("document.getElementById('probe-field').focus()")
+            self.program.key(self.window, "ctrl+a")
+            selection = wait_until(lambda: self.driver.execute(
+                "const f = document.getElementById('probe-field');"
+                "return f.selectionEnd - f.selectionStart === f.value.length && [f.selectionStart, f.selectionEnd]"),
+                what="the field's text to be selected")
+            self.assertEqual(selection, [0, 11])
+        finally:
+            self.remove("probe-field")
+            self.driver.execute("delete window.Quillmarsh.menuRun; sendMenus()")
+
+    def window_state(self):
+        return self.desktop.run(["xprop", "-id", self.window, "_NET_WM_STATE"], check=False)
+
+    def test_title_strip_moves_and_maximises_the_window(self):
+        before = self.program.geometry(self.window)
+        # The strip outside the page's buttons belongs to the window.
+        x, y = 900, 20
+        left, top = self.page_box()
+        self.desktop.xdotool("mousemove", "--sync", str(left + x), str(top + y))
+        self.desktop.xdotool("mousedown", "1")
+        for step in range(1, 7):
+            self.desktop.xdotool("mousemove", "--sync", str(left + x + 20 * step), str(top + y + 10 * step))
+        self.desktop.xdotool("mouseup", "1")
+        moved = wait_until(lambda: (lambda g: g if abs(g["X"] - before["X"] - 120) <= 12 else None)(
+            self.program.geometry(self.window)), what="the window to follow the drag")
+        self.assertLessEqual(abs(moved["Y"] - before["Y"] - 60), 12)
+
+        self.click_page(x, y, count=2)
+        wait_until(lambda: "MAXIMIZED_VERT" in self.window_state(), what="the window to maximise")
+        self.click_page(x, y, count=2)
+        wait_until(lambda: "MAXIMIZED_VERT" not in self.window_state(), what="the window to be restored")
+
+        # A press inside a hole is the page's: its Recent button opens its list.
+        self.click_page(*self.driver.execute(
+            "const b = document.getElementById('recent').getBoundingClientRect(); return [b.x + 10, b.y + 10]"))
+        wait_until(lambda: self.driver.execute("return !document.getElementById('recent-list').hidden"),
+                   what="the page to get the click on its button")
+        self.driver.execute("document.getElementById('recent-list').hidden = true")
+
+    def test_becoming_active_asks_the_page_to_recheck_its_folder(self):
+        self.driver.execute("window.folderChecks = 0; window.Quillmarsh.folderChanged = () => window.folderChecks++")
+        self.desktop.xdotool("windowminimize", "--sync", self.window)
+        self.program.activate(self.window)
+        wait_until(lambda: self.driver.execute("return window.folderChecks"), what="the folder check")
+
+
+class DocumentsFromTheCommandLine(unittest.TestCase):
+    def test_a_document_given_at_launch_opens_in_the_editor(self):
+        folder = os.path.join(os.environ.get("TMPDIR", "/tmp"), f"quillmarsh-e2e-doc-{os.getpid()}")
+        os.makedirs(folder, exist_ok=True)
+        document = os.path.join(folder, "notes.md")
+        with open(document, "w") as out:
+            out.write("# Notes\n\nGiven on the command line.\n")
+        launch = Launch(arguments=[document, os.path.join(folder, "missing.md")])
+        try:
+            text = wait_until(lambda: launch.driver.execute("return document.getElementById('editor').value"),
+                              what="the document to reach the editor")
+            self.assertEqual(text, "# Notes\n\nGiven on the command line.\n")
+            self.assertIn("finder: 1 to open, 1 left out", launch.program.log_lines())
+        finally:
+            launch.close()
+            os.remove(document)
+            os.rmdir(folder)
+
+
+class QuitWithControlQ(unittest.TestCase):
+    def test_the_page_closes_its_tabs_then_the_program_ends(self):
+        launch = Launch()
+        try:
+            launch.program.key(launch.window, "ctrl+q")
+            self.assertEqual(launch.program.wait_for_exit(), 0)
+            self.assertEqual([line for line in launch.program.log_lines() if line.startswith("quit: ")], QUIT_LINES)
+        finally:
+            launch.close()
+
+
+class QuitWithTheCloseButton(unittest.TestCase):
+    def test_the_close_button_asks_the_page_like_quit(self):
+        launch = Launch()
+        try:
+            geometry = launch.program.geometry(launch.window)
+            inner_height = launch.driver.execute("return window.innerHeight")
+            row = geometry["HEIGHT"] - inner_height
+            # The close button ends the row above the page.
+            launch.desktop.xdotool("mousemove", "--sync", str(geometry["X"] + geometry["WIDTH"] - 27),
+                                   str(geometry["Y"] + row // 2))
+            launch.desktop.xdotool("click", "1")
+            self.assertEqual(launch.program.wait_for_exit(), 0)
+            self.assertEqual([line for line in launch.program.log_lines() if line.startswith("quit: ")], QUIT_LINES)
+        finally:
+            launch.close()
+
+
+class QuitWithoutThePagesHelp(unittest.TestCase):
+    def test_the_fallback_alert_cancels_or_quits_anyway(self):
+        launch = Launch()
+        program = launch.program
+        try:
+            launch.driver.execute("delete window.Quillmarsh.quit")
+            program.key(launch.window, "ctrl+q")
+            alert = wait_until(lambda: next((w for w in program.windows() if w != launch.window), None),
+                               what="the fallback alert")
+            program.wait_for_log("quit: page answered no-page")
+            program.key(alert, "Escape")
+            program.wait_for_log("quit: fallback alert -> cancel")
+            wait_until(lambda: program.windows() == [launch.window], what="the alert to close")
+            self.assertTrue(program.is_running())
+
+            program.key(launch.window, "ctrl+q")
+            alert = wait_until(lambda: next((w for w in program.windows() if w != launch.window), None),
+                               what="the fallback alert again")
+            program.key(alert, "alt+q")
+            self.assertEqual(program.wait_for_exit(), 0)
+            quit_lines = [line for line in program.log_lines() if line.startswith("quit: ")]
+            self.assertEqual(quit_lines, [
+                "quit: requested, asking the page", "quit: page answered no-page", "quit: fallback alert -> cancel",
+                "quit: requested, asking the page", "quit: page answered no-page",
+                "quit: fallback alert -> quit anyway", "quit: approved, terminating"])
+        finally:
+            launch.close()
+
+
+class StartWithoutTheNoNetworkGuard(unittest.TestCase):
+    def test_the_editor_is_never_shown_and_the_user_is_told(self):
+        desktop = Desktop()
+        program = None
+        try:
+            # A cache folder that cannot exist: the rule list cannot be stored, so it never comes into force.
+            blocker = os.path.join(desktop.root, "cache-is-a-file")
+            with open(blocker, "w") as out:
+                out.write("not a folder")
+            program = Program(desktop, PROGRAM, env={"XDG_CACHE_HOME": blocker})
+            line = wait_until(lambda: next((l for l in program.log_lines() if l.startswith("rules: ")), None),
+                              what="the rules log line")
+            self.assertRegex(line, r"^rules: no-network guard failed \(code \d+\); editor not loaded$")
+            alert = wait_until(lambda: (program.windows() or [None])[0], what="the start alert")
+            self.assertEqual(len(program.windows()), 1)
+            self.assertEqual(program.windows(TITLE), [])  # the editor's window never appeared
+            program.key(alert, "Return")
+            self.assertEqual(program.wait_for_exit(), 0)
+            self.assertEqual(program.log_lines()[-1], "quit: approved, terminating")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
