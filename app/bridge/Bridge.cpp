@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "core/LogFile.hpp"
 #include "core/SupportFolder.hpp"
 
 #ifndef QUILLMARSH_DISPLAY_NAME
@@ -40,7 +41,14 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       platform(platformServices),
       info(readInfo(editor)),
       support(SupportFolder::find(dataHome)),
-      recent(support + "/recent.json") {}
+      recent(support + "/recent.json"),
+      backups(backupsFolder()) {
+    // Old backups go first, before any request queued on io after this.
+    io.async([this] {
+        int removed = backups.prune(std::chrono::system_clock::now());
+        if (removed >= 1) appLog().add("backups: removed " + std::to_string(removed) + " older than 30 days");
+    });
+}
 
 Bridge::~Bridge() { *alive_ = false; }
 

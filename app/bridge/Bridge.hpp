@@ -18,6 +18,7 @@
 #include "app/bridge/RequestURL.hpp"
 #include "core/Dispatch.hpp"
 #include "core/FolderWatcher.hpp"
+#include "core/Backups.hpp"
 #include "core/Recent.hpp"
 
 // An API request as handed to its operation, copied out of the task.
@@ -96,6 +97,53 @@ public:
     std::map<std::string, std::string> picked;
     // The Open Recent list; on io only.
     Recent recent;
+    // The one backup keeper, shared by every save; safe from any thread.
+    Backups backups;
+
+    // The document a request names: a known handle ("file"), else a path in the
+    // folder ("path", checked by the path rules). Throws 403. Safe from any
+    // thread on copies of the folder and the handles.
+    static std::string documentURL(const Query& query, const std::optional<std::string>& folder,
+                                   const std::map<std::string, std::string>& picked);
+    // "f:" + handle or "p:" + path: reads of one key share one disk read, saves
+    // of one key share one queue.
+    static std::string readKey(const Query& query);
+    // GET /api/file, POST /api/versions (DocumentRoutes.cpp) and PUT /api/file
+    // (SaveRoute.cpp); started on io.
+    void getFile(const ApiRequest& request);
+    void checkVersions(const ApiRequest& request);
+    void putFile(const ApiRequest& request);
+    // The save job of PUT /api/file, on the document's save queue, with copies
+    // of the open folder and the handles taken on io.
+    void saveDocument(const ApiRequest& request, const std::optional<std::string>& folder,
+                      const std::map<std::string, std::string>& handles);
+    // The version of a document for a version check: from `versions` while its
+    // size, modification time and inode are unchanged, else read and hashed
+    // again; "missing" or "unreadable" otherwise. On disk.
+    std::string versionOf(const std::string& path);
+    // The lock of one real file path, made on first use and kept; serialises
+    // saves of one file that arrive under different keys. Any thread.
+    std::shared_ptr<std::mutex> fileLock(const std::string& path);
+
+    // What a version check learnt of one document.
+    struct VersionRecord {
+        long long size = -1;
+        long long mtimeSeconds = 0;
+        long long mtimeNanoseconds = 0;
+        long long inode = -1;
+        std::string version;
+    };
+    // Guards reading, versions, versionsBusy and fileLocks; held only for their
+    // map operations, never while a file is read or written.
+    std::mutex versionsLock;
+    bool versionsBusy = false;
+    // Requests waiting for the read under way of their key.
+    std::map<std::string, std::vector<std::shared_ptr<SchemeTask>>> reading;
+    // Per document path: what the last version check found; entries are only replaced.
+    std::map<std::string, VersionRecord> versions;
+    std::map<std::string, std::shared_ptr<std::mutex>> fileLocks;
+    // Bookmarks of documents opened by handle, made on demand; on io only.
+    std::map<std::string, std::string> bookmarks;
 
     // --- the open folder: opening, closing, listing, watching (FolderRoutes.cpp) ---
     // Makes the folder, as the user chose it, the open folder: its scope is
@@ -156,6 +204,9 @@ private:
 
 public:
     // Queues last: they are destroyed first, so no job outlives the fields it uses.
+    // One serial queue per save key ("quillmarsh.bridge.save"), made on first
+    // use and kept; touched on io only.
+    std::map<std::string, std::unique_ptr<SerialQueue>> saveQueues;
     SerialQueue io{"quillmarsh.bridge.io"};
     ConcurrentQueue disk{"quillmarsh.bridge.disk"};
     ConcurrentQueue listing{"quillmarsh.bridge.listing"};

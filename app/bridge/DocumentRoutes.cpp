@@ -1,7 +1,64 @@
 // Documents as the page reads them: file handles for documents outside the
 // open folder, the addressing rule shared by reads and saves, GET /api/file
-// and POST /api/versions.
+// and POST /api/versions. Both endpoints start on io, which only does the
+// bookkeeping; the disk work runs on the concurrent disk queue.
+#include <sys/stat.h>
+
+#include <algorithm>
+
 #include "app/bridge/Bridge.hpp"
+#include "core/BridgeError.hpp"
+#include "core/Files.hpp"
+
+namespace {
+
+// One check covers every document the page has open; this bounds it.
+constexpr std::size_t kMaxVersionItems = 200;
+
+// The path as a URL path would carry it: letters, digits and the characters a
+// path may hold stay, every other byte becomes %XX.
+std::string percentEncodePath(const std::string& path) {
+    static constexpr std::string_view kept = "!$&'()*+,-./:=@_~";
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(path.size());
+    for (unsigned char c : path) {
+        bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                     kept.find(static_cast<char>(c)) != std::string_view::npos;
+        if (plain) {
+            encoded += static_cast<char>(c);
+        } else {
+            encoded += '%';
+            encoded += digits[c >> 4];
+            encoded += digits[c & 0xF];
+        }
+    }
+    return encoded;
+}
+
+const std::string* queryItem(const Query& query, const char* name) {
+    auto found = query.find(name);
+    return found == query.end() ? nullptr : &found->second;
+}
+
+// A member's text: text as it is, a number in decimal; any other type counts as absent.
+std::string keyText(const nlohmann::json& item) {
+    auto key = item.find("key");
+    if (key == item.end()) return "";
+    if (key->is_string()) return key->get<std::string>();
+    if (key->is_number_integer()) return std::to_string(key->get<long long>());
+    if (key->is_number_unsigned()) return std::to_string(key->get<unsigned long long>());
+    if (key->is_number_float()) return key->dump();
+    return "";
+}
+
+std::optional<std::string> textMember(const nlohmann::json& item, const char* name) {
+    auto found = item.find(name);
+    if (found == item.end() || !found->is_string()) return std::nullopt;
+    return found->get<std::string>();
+}
+
+}  // namespace
 
 std::string Bridge::handle(const std::string& path) {
     for (const auto& [name, known] : picked) {
@@ -10,4 +67,150 @@ std::string Bridge::handle(const std::string& path) {
     std::string name = "f" + std::to_string(picked.size() + 1);
     picked[name] = path;
     return name;
+}
+
+std::string Bridge::documentURL(const Query& query, const std::optional<std::string>& folder,
+                                const std::map<std::string, std::string>& picked) {
+    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) {
+        auto found = picked.find(*file);
+        // The handle was made from a document the user chose: no further check.
+        if (found != picked.end()) return found->second;
+        throw BridgeError(403, "unknown file handle (use Open File again)");
+    }
+    const std::string* path = queryItem(query, "path");
+    return Files::resolve(path ? *path : std::string(), folder);
+}
+
+std::string Bridge::readKey(const Query& query) {
+    if (const std::string* file = queryItem(query, "file")) return "f:" + *file;
+    const std::string* path = queryItem(query, "path");
+    return "p:" + (path ? *path : std::string());
+}
+
+void Bridge::getFile(const ApiRequest& request) {
+    std::string key = readKey(request.query);
+    bool underWay = false;
+    {
+        std::lock_guard lock(versionsLock);
+        auto [entry, made] = reading.try_emplace(key);
+        underWay = !made;
+        entry->second.push_back(request.task);
+    }
+    // The read under way answers this request too.
+    if (underWay) return;
+
+    disk.async([this, key, query = request.query, folder = root, handles = picked] {
+        int status = 200;
+        std::string body;
+        std::string type = "application/octet-stream";
+        HeaderMap extra;
+        std::optional<std::string> error;
+        try {
+            std::string url = documentURL(query, folder, handles);
+            Files::Read read = Files::ready(url);
+            if (!queryItem(query, "file")) io.async([this, url] { recent.add("file", url); });
+            body = std::move(read.bytes);
+            extra["X-Quillmarsh-Version"] = std::move(read.version);
+            extra["X-Quillmarsh-Location"] = percentEncodePath(url);
+        } catch (const BridgeError& refusal) {
+            status = refusal.status;
+            error = refusal.message;
+        } catch (const std::exception& failure) {
+            status = 500;
+            error = failure.what();
+        }
+
+        std::vector<std::shared_ptr<SchemeTask>> waiting;
+        {
+            std::lock_guard lock(versionsLock);
+            auto entry = reading.find(key);
+            if (entry != reading.end()) {
+                waiting = std::move(entry->second);
+                reading.erase(entry);
+            }
+        }
+        // Everyone who asked while the read ran gets the same answer.
+        for (auto& task : waiting) {
+            if (error) sendError(task, status, *error);
+            else send(task, status, body, type, extra);
+        }
+    });
+}
+
+void Bridge::checkVersions(const ApiRequest& request) {
+    bool alreadyRunning = false;
+    {
+        std::lock_guard lock(versionsLock);
+        alreadyRunning = versionsBusy;
+        versionsBusy = true;
+    }
+    // Checks never pile up: the page asks again later.
+    if (alreadyRunning) {
+        return sendJSON(request.task, 503, {{"error", "still checking the open files"}, {"busy", true}});
+    }
+
+    disk.async([this, task = request.task, body = request.body, folder = root, handles = picked] {
+        // Cleared whatever happens, once the answer is on its way.
+        struct Done {
+            Bridge& bridge;
+            ~Done() {
+                std::lock_guard lock(bridge.versionsLock);
+                bridge.versionsBusy = false;
+            }
+        } done{*this};
+
+        nlohmann::json items = nlohmann::json::array();
+        auto parsed = nlohmann::json::parse(body, nullptr, false);
+        if (parsed.is_object()) {
+            auto found = parsed.find("items");
+            if (found != parsed.end() && found->is_array() &&
+                std::all_of(found->begin(), found->end(), [](const auto& item) { return item.is_object(); })) {
+                items = std::move(*found);
+            }
+        }
+
+        nlohmann::json result = nlohmann::json::object();
+        std::size_t count = std::min(items.size(), kMaxVersionItems);
+        for (std::size_t index = 0; index < count; ++index) {
+            const nlohmann::json& item = items[index];
+            std::string state = "missing";
+            std::optional<std::string> url;
+            auto file = textMember(item, "file");
+            if (file && !file->empty()) {
+                if (auto found = handles.find(*file); found != handles.end()) url = found->second;
+            } else {
+                try {
+                    url = Files::resolve(textMember(item, "path").value_or(""), folder);
+                } catch (const std::exception&) {
+                }
+            }
+            if (url) state = versionOf(*url);
+            result[keyText(item)] = std::move(state);
+        }
+        sendJSON(task, 200, {{"versions", std::move(result)}});
+    });
+}
+
+std::string Bridge::versionOf(const std::string& path) {
+    struct stat status;
+    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return "missing";
+    VersionRecord seen{static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
+                       static_cast<long long>(status.st_mtim.tv_nsec), static_cast<long long>(status.st_ino), ""};
+    {
+        std::lock_guard lock(versionsLock);
+        auto found = versions.find(path);
+        if (found != versions.end() && found->second.size == seen.size &&
+            found->second.mtimeSeconds == seen.mtimeSeconds &&
+            found->second.mtimeNanoseconds == seen.mtimeNanoseconds && found->second.inode == seen.inode) {
+            return found->second.version;
+        }
+    }
+    try {
+        seen.version = Files::ready(path).version;
+    } catch (const std::exception&) {
+        return "unreadable";
+    }
+    std::lock_guard lock(versionsLock);
+    versions[path] = seen;
+    return seen.version;
 }

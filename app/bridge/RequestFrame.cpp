@@ -83,7 +83,11 @@ void Bridge::start(std::shared_ptr<SchemeTask> task) {
 
 void Bridge::stop(const std::shared_ptr<SchemeTask>& task) { stopped.insert(task); }
 
-void Bridge::documentItem(const ApiRequest& request) { unmatched(request); }
+void Bridge::documentItem(const ApiRequest& request) {
+    if (request.method == "GET") return getFile(request);
+    if (request.method == "PUT") return putFile(request);
+    checkVersions(request);
+}
 
 void Bridge::keepRecovery(const ApiRequest& request) { unmatched(request); }
 

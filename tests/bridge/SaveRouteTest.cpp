@@ -1,0 +1,174 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/Files.hpp"
+#include "tests/support/BridgeHarness.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kNotWhole = "not saved: the text did not arrive whole; nothing was written, try again";
+const char* const kChanged = "the file was changed on disk since you opened it";
+
+// A Bridge with the folder "docs" open.
+struct SaveHarness : BridgeHarness {
+    SaveHarness() {
+        fs::create_directories(dir / "docs");
+        bridge->io.sync([this] { bridge->root = dir / "docs"; });
+    }
+
+    Answer save(const std::string& query, const std::string& text, const std::string& base,
+                HeaderMap extra = {}, std::optional<std::string> bytes = std::nullopt) {
+        HeaderMap headers = tokenHeaders();
+        headers["X-Quillmarsh-Bytes"] = bytes.value_or(std::to_string(text.size()));
+        headers["X-Quillmarsh-Base-Version"] = base;
+        for (auto& [name, value] : extra) headers[name] = value;
+        return request("PUT", "/api/file" + query, text, headers);
+    }
+
+    std::string doc(const std::string& name = "a.md") const { return dir / ("docs/" + name); }
+    std::vector<std::string> backupFiles() const {
+        std::vector<std::string> names;
+        if (!fs::exists(bridge->backupsFolder())) return names;
+        for (const auto& entry : fs::directory_iterator(bridge->backupsFolder())) names.push_back(entry.path());
+        return names;
+    }
+};
+
+struct CountCase {
+    const char* name;
+    std::optional<std::string> bytes;  // none: no header at all
+    const char* spelling;
+    int status;
+};
+
+void PrintTo(const CountCase& c, std::ostream* out) { *out << c.name; }
+
+class SaveByteCount : public testing::TestWithParam<CountCase> {};
+
+TEST_P(SaveByteCount, mustMatchTheBodyBeforeTheDocumentIsLookedUp) {
+    SaveHarness h;
+    const auto& c = GetParam();
+    HeaderMap headers = h.tokenHeaders();
+    if (c.bytes) headers[c.spelling] = *c.bytes;
+    // An unknown handle: only a body that arrived whole gets as far as 403.
+    auto answer = h.request("PUT", "/api/file?file=f9", "twelve bytes", headers);
+    EXPECT_EQ(answer.status, c.status);
+    if (c.status == 400) {
+        EXPECT_EQ(answer.error(), kNotWhole);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, SaveByteCount,
+                         testing::Values(CountCase{"matching", "12", "X-Quillmarsh-Bytes", 403},
+                                         CountCase{"lowerCaseSpelling", "12", "x-quillmarsh-bytes", 403},
+                                         CountCase{"otherSpelling", "12", "X-QUILLMARSH-BYTES", 400},
+                                         CountCase{"oneMore", "13", "X-Quillmarsh-Bytes", 400},
+                                         CountCase{"words", "twelve", "X-Quillmarsh-Bytes", 400},
+                                         CountCase{"missing", std::nullopt, "", 400}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SaveRoute, savesByPathAndAnswersTheRealPathAndVersion) {
+    SaveHarness h;
+    h.dir.write("docs/real.md", "old");
+    fs::create_symlink(h.doc("real.md"), h.doc("link.md"));
+    auto answer = h.save("?file=&path=link.md", "new text", Files::version("old"));
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.json(), (nlohmann::json{{"saved", h.doc("real.md")},
+                                             {"bytes", 8},
+                                             {"version", Files::version("new text")},
+                                             {"backup", true}}));
+    EXPECT_EQ(TempDir::read(h.doc("real.md")), "new text");
+    EXPECT_EQ(h.log.messages(),
+              std::vector<std::string>{"save: 8 bytes via same folder, earlier version kept in Backups"});
+}
+
+TEST(SaveRoute, savesByHandleAndAnswersThePickedPath) {
+    SaveHarness h;
+    auto outside = h.dir.write("elsewhere/b.md", "old");
+    h.bridge->io.sync([&] { h.bridge->handle(outside); });
+    auto answer = h.save("?file=f1", "new", Files::version("old"));
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json()["saved"], outside);
+    EXPECT_EQ(TempDir::read(outside), "new");
+    EXPECT_EQ(h.save("?file=f2", "x", "new").error(), "unknown file handle (use Open File again)");
+}
+
+TEST(SaveRoute, anotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
+    SaveHarness h;
+    h.dir.write("docs/a.md", "theirs");
+    std::string stale = Files::version("what the page read");
+
+    for (auto value : {"true", "yes", "01"}) {
+        auto answer = h.save("?path=a.md", "mine", stale, {{"X-Quillmarsh-Overwrite", value}});
+        EXPECT_EQ(answer.status, 409) << value;
+        EXPECT_EQ(answer.json(), (nlohmann::json{{"error", kChanged}})) << value;
+    }
+    EXPECT_EQ(h.log.messages().back(), "save: refused 409");
+    EXPECT_EQ(TempDir::read(h.doc()), "theirs");
+
+    auto answer = h.save("?path=a.md", "mine", stale, {{"x-quillmarsh-overwrite", "1"}});
+    ASSERT_EQ(answer.status, 200);
+    EXPECT_EQ(answer.json()["backup"], true);
+    EXPECT_EQ(h.log.messages().back(), "save: 4 bytes via same folder, earlier version kept in Backups");
+    ASSERT_EQ(h.backupFiles().size(), 1u);
+    EXPECT_EQ(TempDir::read(h.backupFiles()[0]), "theirs");
+}
+
+TEST(SaveRoute, aConflictWithOurOwnVersionSaysSo) {
+    SaveHarness h;
+    ASSERT_EQ(h.save("?path=a.md", "first", "new").status, 200);
+    // The page never saw that answer and still sends "new" as its base.
+    auto answer = h.save("?path=a.md", "second", "new");
+    EXPECT_EQ(answer.status, 409);
+    EXPECT_EQ(answer.json(), (nlohmann::json{{"error", kChanged}, {"byThisApp", true}}));
+
+    // Once another program writes, the conflict is theirs.
+    h.dir.write("docs/a.md", "theirs");
+    EXPECT_EQ(h.save("?path=a.md", "second", "new").json(), (nlohmann::json{{"error", kChanged}}));
+
+    // A deleted document is a conflict nobody wrote.
+    fs::remove(h.doc());
+    EXPECT_EQ(h.save("?path=a.md", "second", Files::version("theirs")).json(),
+              (nlohmann::json{{"error", "the file was deleted or moved on disk since you opened it"}}));
+}
+
+TEST(SaveRoute, savesSentBackToBackRunInOrderWithoutASecondBackup) {
+    SaveHarness h;
+    h.dir.write("docs/a.md", "v0");
+    HeaderMap headers = h.tokenHeaders();
+    auto make = [&](const std::string& text, const std::string& base) {
+        HeaderMap with = headers;
+        with["X-Quillmarsh-Bytes"] = std::to_string(text.size());
+        with["X-Quillmarsh-Base-Version"] = base;
+        return h.task("PUT", "/api/file?path=a.md", text, with);
+    };
+    std::vector<std::shared_ptr<FakeTask>> tasks;
+    std::string base = Files::version("v0");
+    for (int i = 1; i <= 5; ++i) {
+        std::string text = "v" + std::to_string(i);
+        tasks.push_back(make(text, base));
+        base = Files::version(text);
+    }
+    for (auto& task : tasks) h.bridge->start(task);
+    ASSERT_TRUE(h.pumpUntil([&] {
+        return std::all_of(tasks.begin(), tasks.end(), [](auto& task) { return task->answer.has_value(); });
+    }));
+    for (auto& task : tasks) EXPECT_EQ(task->answer->status, 200) << task->answer->body;
+    EXPECT_EQ(TempDir::read(h.doc()), "v5");
+    // Only the version from before this session was kept.
+    EXPECT_EQ(h.backupFiles().size(), 1u);
+}
+
+TEST(SaveRoute, refusalsOfTheSavePassThrough) {
+    SaveHarness h;
+    std::string tooLarge(Files::maxBytes + 1, 'x');
+    EXPECT_EQ(h.save("?path=a.md", tooLarge, "new").error(), "file too large");
+    EXPECT_EQ(h.save("?path=missing/a.md", "x", "new").error(), "the folder does not exist");
+    EXPECT_EQ(h.save("?path=a.txt", "x", "new").error(), "only .md and .markdown files");
+    EXPECT_FALSE(fs::exists(h.doc()));
+}
+
+}  // namespace
