@@ -16,6 +16,11 @@
 //      {"event": "panel", ...options}   a panel was shown
 //      {"error": "..."} for a line the console could not take
 // At the end of input it waits for every answer, then exits 0.
+//
+// Test seam: with QUILLMARSH_CONSOLE_WRITE_CHUNK=N in its environment, every
+// file write of the console passes at most N bytes per system call, which
+// widens the moments a crash test can kill it in. Read by the console only;
+// the desktop program reads no such variable.
 #include <deque>
 #include <iosfwd>
 #include <map>

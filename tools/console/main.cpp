@@ -1,10 +1,32 @@
 // quillmarsh-console: the real Bridge behind a line protocol instead of a web
 // view, for tests, benchmarks and debugging. One JSON object per line in, one
 // per line out; see Console.hpp for the protocol.
+#include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
+#include "core/SysCalls.hpp"
 #include "tools/console/Console.hpp"
+
+namespace {
+
+// Test seam, off unless the variable is set (see Console.hpp): every file write
+// hands the kernel at most that many bytes per call, so a test that kills the
+// console can land in the middle of writing a document, not only between
+// whole system calls.
+void smallWritesForCrashTests() {
+    const char* chunk = std::getenv("QUILLMARSH_CONSOLE_WRITE_CHUNK");
+    if (!chunk) return;
+    long bytes = std::strtol(chunk, nullptr, 10);
+    if (bytes <= 0) return;
+    auto write = sysCalls().write;
+    sysCalls().write = [write, bytes](int fd, const void* data, size_t count) {
+        return write(fd, data, std::min(count, static_cast<size_t>(bytes)));
+    };
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     std::string editor;
@@ -21,5 +43,6 @@ int main(int argc, char** argv) {
         std::cerr << "usage: quillmarsh-console --editor DIR\n";
         return 2;
     }
+    smallWritesForCrashTests();
     return Console(editor, std::cin, std::cout).run();
 }
