@@ -6,8 +6,10 @@ bash scripts/setup.sh
 bash scripts/build.sh
 if [ -x build/bin/quillmarsh ]; then
   if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "There is no display here. Run it under a virtual one instead:" >&2
-    echo "  xvfb-run -a build/bin/quillmarsh" >&2
+    echo "There is no display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so the window cannot be shown." >&2
+    echo "The program is built; run it on a virtual display instead:" >&2
+    echo "  xvfb-run -a build/bin/quillmarsh [document.md ...]" >&2
+    echo "(README.md shows how to look at that display and how to run the end-to-end tests.)" >&2
     exit 1
   fi
   exec build/bin/quillmarsh "$@"

@@ -29,6 +29,11 @@ QUIT_LINES = [
 ]
 
 
+def read(path):
+    with open(path, encoding="utf-8") as text:
+        return text.read()
+
+
 def setUpModule():
     if not os.access(PROGRAM, os.X_OK):
         raise unittest.SkipTest("QUILLMARSH_TEST_PROGRAM does not name the test build of the program")
@@ -279,11 +284,88 @@ class ProgramSession(unittest.TestCase):
                    what="the page to get the click on its button")
         self.driver.execute("document.getElementById('recent-list').hidden = true")
 
+    def dialog(self):
+        return wait_until(lambda: next((w for w in self.program.windows() if w != self.window), None),
+                          what="the page's dialog")
+
+    def test_page_dialogs_are_modal_alerts_that_answer_the_page(self):
+        for keys, expected in (("Return", True), ("Escape", False)):
+            self.driver.execute("window.dialogAnswer = null; setTimeout(() => { window.dialogAnswer = confirm('Sure?'); })")
+            self.program.key(self.dialog(), keys)
+            answer = wait_until(lambda: self.driver.execute(
+                "return window.dialogAnswer === null ? null : [window.dialogAnswer]"), what="the confirm's answer")
+            self.assertEqual(answer, [expected])
+        self.driver.execute("window.alertDone = false; setTimeout(() => { alert('Done.'); window.alertDone = true; })")
+        self.program.key(self.dialog(), "Return")
+        wait_until(lambda: self.driver.execute("return window.alertDone"), what="the alert to return")
+        wait_until(lambda: self.program.windows() == [self.window], what="the dialogs to close")
+
     def test_becoming_active_asks_the_page_to_recheck_its_folder(self):
         self.driver.execute("window.folderChecks = 0; window.Quillmarsh.folderChanged = () => window.folderChecks++")
         self.desktop.xdotool("windowminimize", "--sync", self.window)
         self.program.activate(self.window)
         wait_until(lambda: self.driver.execute("return window.folderChecks"), what="the folder check")
+
+
+class EditingSession(unittest.TestCase):
+    """A person opens a folder, edits a document and saves it, as the start page offers."""
+
+    def test_open_edit_save_and_save_over_a_change_on_disk(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Notes")
+            os.makedirs(folder)
+            document = os.path.join(folder, "plan.md")
+            with open(document, "w") as out:
+                out.write("# Plan\n")
+            # The folder was opened in an earlier launch: it is first in Open Recent.
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            with open(os.path.join(support, "recent.json"), "w") as out:
+                out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"plan.md\"]') !== null"),
+                       what="the folder's documents in the tree")
+            driver.execute("document.querySelector('#tree li[data-path=\"plan.md\"]').click()")
+            wait_until(lambda: driver.execute("return document.getElementById('editor').value") == "# Plan\n",
+                       what="the document in the editor")
+
+            driver.execute("const e = document.getElementById('editor'); e.focus(); e.setSelectionRange(7, 7)")
+            program.activate(window)
+            desktop.xdotool("type", "--delay", "20", "Day one.")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: read(document) == "# Plan\nDay one.", what="the saved text on disk")
+
+            # Another program changes the document: the next save is refused until the person says so.
+            with open(document, "w") as out:
+                out.write("# Plan\nChanged elsewhere.\n")
+            program.activate(window)
+            desktop.xdotool("type", "--delay", "20", " Two.")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: driver.execute("return !document.getElementById('notice').hidden"),
+                       what="the conflict notice")
+            self.assertEqual(read(document), "# Plan\nChanged elsewhere.\n")
+            self.assertEqual(driver.execute("return document.getElementById('notice-action').textContent"),
+                             "Save anyway")
+            driver.execute("document.getElementById('notice-action').click()")
+            wait_until(lambda: read(document) == "# Plan\nDay one. Two.", what="the text saved anyway")
+            backups = os.path.join(support, "Backups")
+            self.assertTrue(any("Changed elsewhere." in read(os.path.join(root, name))
+                                for root, _, names in os.walk(backups) for name in names))
+
+            # A new document in the folder shows up in the tree without asking.
+            with open(os.path.join(folder, "ideas.md"), "w") as out:
+                out.write("# Ideas\n")
+            wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"ideas.md\"]') !== null"),
+                       what="the new document in the tree")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
 
 
 class DocumentsFromTheCommandLine(unittest.TestCase):
