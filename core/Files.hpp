@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 class Backups;
@@ -90,6 +91,16 @@ std::string realPath(const std::string& path);
 // lexical, then the real location on disk, which must lie inside the real
 // folder and pass isPrivate too. The file need not exist. Throws 403.
 std::string resolve(const std::string& path, const std::optional<std::string>& folder);
+
+// Link look-ups remembered while many paths of one folder are resolved at
+// once (the version check of all open documents): the folder and the folders
+// the paths share are read once per batch instead of once per path. Lives for
+// one batch on one thread. (Added for the version check.)
+struct LinkCache {
+    std::unordered_map<std::string, std::optional<std::string>> targets;
+};
+std::string realPath(const std::string& path, LinkCache* links);
+std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links);
 
 // --- Reading and versions (core/FilesRead.cpp) -------------------------------
 

@@ -71,6 +71,14 @@ std::optional<std::string> linkTarget(const std::string& path) {
     }
 }
 
+// linkTarget, remembered for a batch when the caller keeps a cache.
+std::optional<std::string> cachedLinkTarget(const std::string& path, Files::LinkCache* links) {
+    if (!links) return linkTarget(path);
+    auto [entry, added] = links->targets.try_emplace(path);
+    if (added) entry->second = linkTarget(path);
+    return entry->second;
+}
+
 bool endsWith(std::string_view text, std::string_view suffix) {
     return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
@@ -133,7 +141,9 @@ std::string lexical(const std::string& path, const std::optional<std::string>& f
     return base + path;
 }
 
-std::string realPath(const std::string& path) {
+std::string realPath(const std::string& path) { return realPath(path, nullptr); }
+
+std::string realPath(const std::string& path, LinkCache* links) {
     auto initial = split(path, false);
     std::deque<std::string> pending(initial.begin(), initial.end());
     std::vector<std::string> resolved;
@@ -151,7 +161,7 @@ std::string realPath(const std::string& path) {
             continue;
         }
         resolved.push_back(part);
-        auto target = linkTarget(joinAbsolute(resolved));
+        auto target = cachedLinkTarget(joinAbsolute(resolved), links);
         resolved.pop_back();
         if (!target) {
             // No link there (or no such file, or no permission): the name as written.
@@ -169,11 +179,15 @@ std::string realPath(const std::string& path) {
 }
 
 std::string resolve(const std::string& path, const std::optional<std::string>& folder) {
+    return resolve(path, folder, nullptr);
+}
+
+std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links) {
     std::string written = lexical(path, folder);
     if (beforeDisk) beforeDisk(written);
 
-    std::string realFolder = realPath(*folder);
-    std::string real = realPath(realFolder + "/" + path);
+    std::string realFolder = realPath(*folder, links);
+    std::string real = realPath(realFolder + "/" + path, links);
     std::string prefix = realFolder + "/";
     // The folder itself is not inside it either: realPath never ends in "/".
     if (!real.starts_with(prefix))

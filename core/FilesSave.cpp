@@ -19,9 +19,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <future>
 #include <sys/stat.h>
 
 #include "core/Backups.hpp"
+#include "core/Dispatch.hpp"
 #include "core/FileWrite.hpp"
 #include "core/LogFile.hpp"
 #include "core/UserFolders.hpp"
@@ -175,6 +178,55 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     removeCopy();
 }
 
+// Hashing a large document takes about as long as reading it from the page
+// cache or writing it: its new version is computed on a helper thread while
+// the save reads and hashes the version on disk. Small documents are hashed in
+// line, where a thread hop would cost more than it saves.
+constexpr std::size_t kHashAsideFrom = std::size_t{1} << 20;
+
+ConcurrentQueue& hashers() {
+    static ConcurrentQueue queue("quillmarsh.files.hash", 4);
+    return queue;
+}
+
+class NewVersion {
+public:
+    explicit NewVersion(const std::string& bytes) : bytes_(bytes) {
+        if (bytes.size() < kHashAsideFrom) {
+            done_.set_value();
+            return;
+        }
+        aside_ = true;
+        hashers().async([this] {
+            try {
+                version_ = Files::version(bytes_);
+            } catch (...) {
+                failure_ = std::current_exception();
+            }
+            done_.set_value();
+        });
+    }
+    // The helper reads the bytes and this object: never leave before it ends.
+    ~NewVersion() { finished_.wait(); }
+    NewVersion(const NewVersion&) = delete;
+    NewVersion& operator=(const NewVersion&) = delete;
+
+    std::string get() {
+        if (!aside_) return Files::version(bytes_);
+        finished_.wait();
+        if (failure_) std::rethrow_exception(failure_);
+        return version_;
+    }
+
+private:
+    const std::string& bytes_;
+    bool aside_ = false;
+    std::string version_;
+    std::exception_ptr failure_;
+    std::promise<void> done_;
+    std::future<void> finished_ = done_.get_future();
+};
+
 Files::Saved checkedSave(const std::string& bytes, const std::string& path, const std::string& base, bool overwrite,
                          bool viaReplacementFolder, Backups* backups) {
     if (static_cast<std::int64_t>(bytes.size()) > Files::maxBytes) throw BridgeError(413, "file too large");
@@ -195,6 +247,7 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
         throw BridgeError(500, std::string("could not read the file: ") + std::strerror(errno));
     }
 
+    NewVersion newVersion(bytes);
     std::optional<std::string> backup;
     if (target.exists) {
         Files::Read disk = Files::ready(path);
@@ -209,8 +262,8 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
         throw BridgeError(409, "the file was deleted or moved on disk since you opened it");
     }
 
-    // Hashed before anything is written, so nothing can fail once the document is replaced.
-    std::string version = Files::version(bytes);
+    // Known before anything is written, so nothing can fail once the document is replaced.
+    std::string version = newVersion.get();
     std::string route = "same folder";
     if (viaReplacementFolder || sameFolder(bytes, target) != 0) {
         route = "replacement folder";

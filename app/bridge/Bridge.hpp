@@ -109,10 +109,10 @@ public:
     // of one key share one queue.
     static std::string readKey(const Query& query);
     // GET /api/file, POST /api/versions (DocumentRoutes.cpp) and PUT /api/file
-    // (SaveRoute.cpp); started on io.
+    // (SaveRoute.cpp, which takes the body); started on io.
     void getFile(const ApiRequest& request);
     void checkVersions(const ApiRequest& request);
-    void putFile(const ApiRequest& request);
+    void putFile(ApiRequest& request);
     // The save job of PUT /api/file, on the document's save queue, with copies
     // of the open folder and the handles taken on io.
     void saveDocument(const ApiRequest& request, const std::optional<std::string>& folder,
@@ -195,7 +195,7 @@ public:
 private:
     // First-stage work items that later parts of the bridge fill in; until
     // then they fall through to the router's last row.
-    void documentItem(const ApiRequest& request);
+    void documentItem(ApiRequest& request);  // may take the request's body
     void keepRecovery(const ApiRequest& request);
     void getTree(const ApiRequest& request);
 

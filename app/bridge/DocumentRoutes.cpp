@@ -150,13 +150,18 @@ void Bridge::checkVersions(const ApiRequest& request) {
     }
 
     disk.async([this, task = request.task, body = request.body, folder = root, handles = picked] {
-        // Cleared whatever happens, once the answer is on its way.
+        // Cleared whatever happens, and before the answer leaves: a page that
+        // asks again the moment it has its answer must not be told "busy".
         struct Done {
             Bridge& bridge;
-            ~Done() {
+            bool cleared = false;
+            void clear() {
+                if (cleared) return;
+                cleared = true;
                 std::lock_guard lock(bridge.versionsLock);
                 bridge.versionsBusy = false;
             }
+            ~Done() { clear(); }
         } done{*this};
 
         nlohmann::json items = nlohmann::json::array();
@@ -170,6 +175,9 @@ void Bridge::checkVersions(const ApiRequest& request) {
         }
 
         nlohmann::json result = nlohmann::json::object();
+        // The open documents mostly share the folder and its sub-folders:
+        // each is looked at once per check, not once per document.
+        Files::LinkCache links;
         std::size_t count = std::min(items.size(), kMaxVersionItems);
         for (std::size_t index = 0; index < count; ++index) {
             const nlohmann::json& item = items[index];
@@ -180,13 +188,14 @@ void Bridge::checkVersions(const ApiRequest& request) {
                 if (auto found = handles.find(*file); found != handles.end()) url = found->second;
             } else {
                 try {
-                    url = Files::resolve(textMember(item, "path").value_or(""), folder);
+                    url = Files::resolve(textMember(item, "path").value_or(""), folder, &links);
                 } catch (const std::exception&) {
                 }
             }
             if (url) state = versionOf(*url);
             result[keyText(item)] = std::move(state);
         }
+        done.clear();
         sendJSON(task, 200, {{"versions", std::move(result)}});
     });
 }

@@ -76,14 +76,15 @@ void Bridge::start(std::shared_ptr<SchemeTask> task) {
     }
     if (((method == "GET" || method == "PUT") && path == "/api/file") ||
         (method == "POST" && path == "/api/versions")) {
-        return io.async([this, api] { answering(api.task, [&] { documentItem(api); }); });
+        // Moved, not copied: a save's body may be 20 MiB.
+        return io.async([this, api = std::move(api)]() mutable { answering(api.task, [&] { documentItem(api); }); });
     }
     io.async([this, api] { answering(api.task, [&] { route(api); }); });
 }
 
 void Bridge::stop(const std::shared_ptr<SchemeTask>& task) { stopped.insert(task); }
 
-void Bridge::documentItem(const ApiRequest& request) {
+void Bridge::documentItem(ApiRequest& request) {
     if (request.method == "GET") return getFile(request);
     if (request.method == "PUT") return putFile(request);
     checkVersions(request);

@@ -26,11 +26,13 @@ std::shared_ptr<std::mutex> Bridge::fileLock(const std::string& path) {
     return entry;
 }
 
-void Bridge::putFile(const ApiRequest& request) {
+void Bridge::putFile(ApiRequest& request) {
     auto& queue = saveQueues[readKey(request.query)];
     if (!queue) queue = std::make_unique<SerialQueue>("quillmarsh.bridge.save");
-    queue->async([this, request, folder = root, handles = picked] {
-        answering(request.task, [&] { saveDocument(request, folder, handles); });
+    // The body moves on with the job (it may be 20 MiB); the rest is small.
+    ApiRequest job{request.task, request.method, request.path, request.query, std::move(request.body), request.headers};
+    queue->async([this, job = std::move(job), folder = root, handles = picked] {
+        answering(job.task, [&] { saveDocument(job, folder, handles); });
     });
 }
 

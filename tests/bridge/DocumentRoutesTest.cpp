@@ -215,6 +215,8 @@ TEST(Versions, reportsEachDocumentsStateByKey) {
     h.dir.write("docs/b.md", "b text");
     fs::create_directories(h.dir / "docs/dir.md");
     auto outside = h.dir.write("elsewhere/c.md", "c text");
+    fs::create_symlink(h.dir / "docs/a.md", h.dir / "docs/link.md");
+    fs::create_symlink(outside, h.dir / "docs/out.md");
     openFolder(h, h.dir / "docs");
     handleOn(*h.bridge, outside);
     fs::remove(h.dir / "docs/b.md");
@@ -226,6 +228,8 @@ TEST(Versions, reportsEachDocumentsStateByKey) {
                               {{"key", "folder"}, {"path", "dir.md"}},
                               {{"key", "unknownHandle"}, {"file", "f5"}, {"path", "a.md"}},
                               {{"key", "refused"}, {"path", "../elsewhere/c.md"}},
+                              {{"key", "link"}, {"path", "link.md"}},
+                              {{"key", "linkOut"}, {"path", "out.md"}},
                               {{"path", "a.md"}},
                               {{"key", true}, {"path", "nothing.md"}},
                               {{"key", "dup"}, {"path", "a.md"}},
@@ -237,6 +241,8 @@ TEST(Versions, reportsEachDocumentsStateByKey) {
                                         {"folder", "missing"},
                                         {"unknownHandle", "missing"},
                                         {"refused", "missing"},
+                                        {"link", Files::version("a text")},
+                                        {"linkOut", "missing"},
                                         // no key and a key of another type: the empty text
                                         {"", "missing"},
                                         {"dup", "missing"}}}}));
