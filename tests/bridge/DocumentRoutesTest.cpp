@@ -191,7 +191,8 @@ TEST(ReadFile, aFailedReadAnswersEveryWaitingRequestWithTheSameError) {
     h.bridge->start(second);
     ASSERT_TRUE(eventually(h, [&] {
         std::lock_guard lock(h.bridge->versionsLock);
-        return h.bridge->reading["p:gone.md"].size() == 2;
+        auto found = h.bridge->reading.find("p:gone.md");
+        return found != h.bridge->reading.end() && found->second.size() == 2;
     }));
     gate.release();
     ASSERT_TRUE(h.pumpUntil([&] { return first->answer && second->answer; }));

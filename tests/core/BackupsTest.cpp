@@ -162,19 +162,22 @@ constexpr auto always = FaultInjection::Repeat::always;
 
 INSTANTIATE_TEST_SUITE_P(
     Calls, BackupFaults,
+    // The folders "support" and "support/Backups" are made first. Flushes, in
+    // order: the folder that holds "support", "support" itself, the file, "Backups".
     testing::Values(FaultCase{"mkdir", SysCall::mkdir, 1, always, true},
-                    // Opens: support folder flush, the file, the Backups folder flush.
-                    FaultCase{"parentFlushCannotOpen", SysCall::open, 1, once, false},
-                    FaultCase{"fileOpen", SysCall::open, 2, once, true},
-                    FaultCase{"folderFlushCannotOpen", SysCall::open, 3, once, false},
-                    FaultCase{"parentFlush", SysCall::fsync, 1, once, true},
-                    FaultCase{"fileFlush", SysCall::fsync, 2, once, true},
-                    FaultCase{"folderFlush", SysCall::fsync, 3, once, true},
+                    FaultCase{"outerFlushCannotOpen", SysCall::open, 1, once, false},
+                    FaultCase{"parentFlushCannotOpen", SysCall::open, 2, once, false},
+                    FaultCase{"fileOpen", SysCall::open, 3, once, true},
+                    FaultCase{"folderFlushCannotOpen", SysCall::open, 4, once, false},
+                    FaultCase{"outerFlush", SysCall::fsync, 1, once, true},
+                    FaultCase{"parentFlush", SysCall::fsync, 2, once, true},
+                    FaultCase{"fileFlush", SysCall::fsync, 3, once, true},
+                    FaultCase{"folderFlush", SysCall::fsync, 4, once, true},
                     FaultCase{"fchmod", SysCall::fchmod, 1, always, true},
                     FaultCase{"write", SysCall::write, 1, always, true},
-                    FaultCase{"closeOfParent", SysCall::close, 1, once, false},
-                    FaultCase{"closeOfFile", SysCall::close, 2, once, true},
-                    FaultCase{"closeOfFolder", SysCall::close, 3, once, false}),
+                    FaultCase{"closeOfParent", SysCall::close, 2, once, false},
+                    FaultCase{"closeOfFile", SysCall::close, 3, once, true},
+                    FaultCase{"closeOfFolder", SysCall::close, 4, once, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(Backups, aFailingWriteHookRefusesAfterTheFileWasMadeAndRemovesIt) {
