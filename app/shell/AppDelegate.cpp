@@ -192,6 +192,12 @@ void AppDelegate::makeWindow() {
     GtkWidget* handle = gtk_window_handle_new();
     gtk_window_handle_set_child(GTK_WINDOW_HANDLE(handle), row);
     gtk_window_set_titlebar(window_, handle);
+    // The row is one bar: the menu bar draws no edge of its own inside it.
+    GtkCssProvider* style = gtk_css_provider_new();
+    gtk_css_provider_load_from_data(style, "windowhandle.titlebar menubar { box-shadow: none; background: none; }", -1);
+    gtk_style_context_add_provider_for_display(gtk_widget_get_display(GTK_WIDGET(window_)), GTK_STYLE_PROVIDER(style),
+                                               GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+    g_object_unref(style);
     gtk_window_set_child(window_, web_->widget());
 
     g_signal_connect(window_, "close-request", G_CALLBACK(+[](GtkWindow*, gpointer data) -> gboolean {

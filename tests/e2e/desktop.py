@@ -92,6 +92,11 @@ class Desktop:
             os.makedirs(folder, exist_ok=True)
         os.chmod(self.runtime, 0o700)
         self.browser_record = os.path.join(self.root, "browser-calls.txt")
+        # File choosers open where they are told, not in a list of recent files
+        # that fills itself while keys arrive.
+        os.makedirs(os.path.join(self.config, "gtk-4.0"))
+        with open(os.path.join(self.config, "gtk-4.0", "settings.ini"), "w") as out:
+            out.write("[Settings]\ngtk-recent-files-enabled=false\n")
         self._register_fake_browser()
         self.xvfb = None
         self.openbox = None
@@ -327,6 +332,21 @@ class Program:
     def key(self, window, keys):
         self.activate(window)
         self.desktop.xdotool("key", "--clearmodifiers", keys)
+
+    def page_picture(self, window, path):
+        """Takes a picture of the window's page area (below the menu bar row)
+        once the page has painted there: many colours, not one or two."""
+        inner_height = self.driver.execute("return window.innerHeight")
+
+        def painted():
+            geometry = self.geometry(window)
+            top = geometry["HEIGHT"] - inner_height
+            self.desktop.run(["import", "-window", window, "-crop",
+                              f"{geometry['WIDTH']}x{inner_height}+0+{top}", "+repage", path])
+            colors = int(self.desktop.run(["convert", path, "-format", "%k", "info:"]))
+            return colors if colors > 50 else None
+
+        return wait_until(painted, what="the page to be painted", interval=0.2)
 
     def geometry(self, window):
         out = self.desktop.xdotool("getwindowgeometry", "--shell", window)

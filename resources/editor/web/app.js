@@ -32,7 +32,11 @@ function post(message) {
 async function api(method, path, { query, body, headers } = {}) {
   if (body instanceof Blob) throw new TypeError("request bodies are strings or byte arrays, never Blobs");
   let url = path;
-  if (query) url += "?" + new URLSearchParams(query).toString();
+  // Escaped by hand: URLSearchParams writes spaces as "+", which the program
+  // reads as a plus sign, as a URL's query may hold one.
+  if (query) {
+    url += "?" + Object.entries(query).map(([name, value]) => `${encodeURIComponent(name)}=${encodeURIComponent(value)}`).join("&");
+  }
   const init = { method, headers: { "X-Quillmarsh-Token": token, ...(headers || {}) } };
   if (body !== undefined) init.body = body;
   const response = await fetch(url, init);

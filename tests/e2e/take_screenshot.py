@@ -1,0 +1,76 @@
+"""Takes the picture of the program for docs/: a folder open, a document in the
+editor. Not a test; run it by hand after building:
+
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/quillmarsh.png
+"""
+
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from desktop import Desktop, Program, wait_until  # noqa: E402
+
+DOCUMENTS = {
+    "Garden plan.md": """# Garden plan
+
+Spring beds, from the shed towards the pond.
+
+## Vegetables
+
+- Broad beans along the north fence
+- Two rows of early potatoes
+- Lettuce between the rows, sown every three weeks
+
+## Flowers
+
+Sweet peas up the old ladder; marigolds at the ends of every bed
+to keep the aphids busy.
+
+> Water in the evening, never at noon.
+""",
+    "Reading list.md": "# Reading list\n\n1. The long way round\n2. Notes from a small marsh\n",
+    "Ideas/Bird feeder.md": "# Bird feeder\n\nCedar, a copper roof, a tray that slides out for cleaning.\n",
+    "Ideas/Workshop.md": "# Workshop\n\nShelves over the bench; a pegboard for the hand tools.\n",
+    "Recipes/Nettle soup.md": "# Nettle soup\n\nYoung tops only, gloves on.\n",
+}
+
+
+def main(program_path, picture):
+    desktop = Desktop(width=1400, height=900)
+    program = None
+    try:
+        folder = os.path.join(desktop.home, "Field Notes")
+        for name, text in DOCUMENTS.items():
+            path = os.path.join(folder, name)
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "w") as out:
+                out.write(text)
+        support = os.path.join(desktop.data, "Quillmarsh")
+        os.makedirs(support)
+        with open(os.path.join(support, "recent.json"), "w") as out:
+            out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+
+        program = Program(desktop, program_path)
+        window = program.wait_for_window("Quillmarsh")
+        driver = program.connect()
+        driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+        item = "#tree li[data-path='Garden plan.md']"
+        wait_until(lambda: driver.execute(f"return document.querySelector(\"{item}\") !== null"),
+                   what="the folder's documents")
+        driver.execute(f"document.querySelector(\"{item}\").click()")
+        wait_until(lambda: driver.execute("return document.getElementById('editor').value.startsWith('# Garden')"),
+                   what="the document in the editor")
+        driver.execute("const e = document.getElementById('editor'); e.focus(); e.setSelectionRange(0, 0)")
+        program.activate(window)
+        program.page_picture(window, picture)  # waits until the page has painted
+        desktop.run(["import", "-window", window, picture])
+    finally:
+        if program:
+            program.close()
+        desktop.close()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) != 3:
+        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png")
+    main(sys.argv[1], os.path.abspath(sys.argv[2]))
