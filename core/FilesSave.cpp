@@ -20,8 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <future>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
@@ -100,36 +102,8 @@ void placeNew(const std::string& from, const std::string& target) {
     notSaved(error);
 }
 
-// The same-folder route. Answers 0 on success, or the errno of a permission
-// error while making the temporary file, for the caller to try the other
-// route; every other failure throws.
-int sameFolder(const std::string& bytes, const Target& target) {
-    auto& sys = sysCalls();
-    std::string temporary = target.folder + "/.quillmarsh-" + uuidText() + ".tmp";
-    // Created with the document's permissions (narrowed by the umask) so a
-    // private document's new text is never readable by others, not even for
-    // the moment before the exact bits are set below.
-    auto created = FileWrite::exclusiveCreate(temporary, bytes, target.permissions.value_or(0666),
-                                              FileWrite::Permissions::umasked);
-    if (!created) {
-        // The helper has removed whatever it created.
-        if (isPermissionError(created.error)) return created.error;
-        notSaved(created.error);
-    }
-    if (target.permissions) sys.chmod(temporary.c_str(), *target.permissions);  // as close as we can; not a reason to refuse
+std::string temporaryPath(const Target& target) { return target.folder + "/.quillmarsh-" + uuidText() + ".tmp"; }
 
-    if (target.exists) {
-        if (sys.rename(temporary.c_str(), target.path.c_str()) != 0) {
-            int error = errno;
-            sys.unlink(temporary.c_str());
-            notSaved(error);
-        }
-    } else {
-        placeNew(temporary, target.path);
-    }
-    flushAfterRename(target.folder);
-    return 0;
-}
 
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
@@ -178,54 +152,118 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     removeCopy();
 }
 
-// Hashing a large document takes about as long as reading it from the page
-// cache or writing it: its new version is computed on a helper thread while
-// the save reads and hashes the version on disk. Small documents are hashed in
-// line, where a thread hop would cost more than it saves.
-constexpr std::size_t kHashAsideFrom = std::size_t{1} << 20;
+// A large document costs as much CPU to hash (its old version and its new
+// one) as the disk takes to write it. So for large documents the new text is
+// hashed, and its temporary file written and flushed, on helper threads while
+// the save reads and checks the version on disk. A temporary file is hidden and
+// is no document: writing it before the check changes nothing anyone can see,
+// and it is removed if the save is refused. Small documents are done in line,
+// where a thread hop would cost more than it saves.
+constexpr std::size_t kAsideFrom = std::size_t{1} << 20;
 
-ConcurrentQueue& hashers() {
-    static ConcurrentQueue queue("quillmarsh.files.hash", 4);
+ConcurrentQueue& helpers() {
+    static ConcurrentQueue queue("quillmarsh.files.save", 4);
     return queue;
 }
 
-class NewVersion {
+// Work on a helper thread, joined before its owner goes away whatever happens,
+// since the work uses the save's own data.
+class Aside {
 public:
-    explicit NewVersion(const std::string& bytes) : bytes_(bytes) {
-        if (bytes.size() < kHashAsideFrom) {
-            done_.set_value();
-            return;
-        }
-        aside_ = true;
-        hashers().async([this] {
+    explicit Aside(std::function<void()> work) {
+        helpers().async([this, work = std::move(work)] {
             try {
-                version_ = Files::version(bytes_);
+                work();
             } catch (...) {
                 failure_ = std::current_exception();
             }
             done_.set_value();
         });
     }
-    // The helper reads the bytes and this object: never leave before it ends.
-    ~NewVersion() { finished_.wait(); }
-    NewVersion(const NewVersion&) = delete;
-    NewVersion& operator=(const NewVersion&) = delete;
+    ~Aside() { finished_.wait(); }
+    Aside(const Aside&) = delete;
+    Aside& operator=(const Aside&) = delete;
 
-    std::string get() {
-        if (!aside_) return Files::version(bytes_);
+    // Waits for the work and passes on what it threw.
+    void join() {
         finished_.wait();
         if (failure_) std::rethrow_exception(failure_);
-        return version_;
     }
 
 private:
-    const std::string& bytes_;
-    bool aside_ = false;
-    std::string version_;
     std::exception_ptr failure_;
     std::promise<void> done_;
     std::future<void> finished_ = done_.get_future();
 };
+
+// The same-folder route's temporary file, written aside. Removed again unless
+// the route took it over.
+class PendingTemporary {
+public:
+    PendingTemporary(const std::string& bytes, const Target& target)
+        : path_(temporaryPath(target)), writing_([this, &bytes, &target] {
+              result_ = FileWrite::exclusiveCreate(path_, bytes, target.permissions.value_or(0666),
+                                                   FileWrite::Permissions::umasked);
+          }) {}
+    ~PendingTemporary() {
+        try {
+            writing_.join();
+        } catch (...) {
+        }
+        if (!takenOver_ && result_) sysCalls().unlink(path_.c_str());
+    }
+
+    // The path and how writing it went; from here on the route owns the file.
+    std::pair<std::string, FileWrite::WriteResult> takeOver() {
+        writing_.join();
+        takenOver_ = true;
+        return {path_, result_};
+    }
+
+private:
+    const std::string path_;
+    FileWrite::WriteResult result_ = FileWrite::WriteResult::failure(SysCall::open, EIO);
+    bool takenOver_ = false;
+    Aside writing_;  // last: it starts at once and uses the members above
+};
+
+// The same-folder route, with its temporary file already under way when
+// `pending` is given. Answers 0 on success, or the errno of a permission error
+// while making the temporary file, for the caller to try the other route;
+// every other failure throws.
+int sameFolder(const std::string& bytes, const Target& target, PendingTemporary* pending) {
+    auto& sys = sysCalls();
+    std::string temporary;
+    FileWrite::WriteResult created;
+    if (pending) {
+        std::tie(temporary, created) = pending->takeOver();
+    } else {
+        temporary = temporaryPath(target);
+        // Created with the document's permissions (narrowed by the umask) so a
+        // private document's new text is never readable by others, not even
+        // for the moment before the exact bits are set below.
+        created = FileWrite::exclusiveCreate(temporary, bytes, target.permissions.value_or(0666),
+                                             FileWrite::Permissions::umasked);
+    }
+    if (!created) {
+        // The helper has removed whatever it created.
+        if (isPermissionError(created.error)) return created.error;
+        notSaved(created.error);
+    }
+    if (target.permissions) sys.chmod(temporary.c_str(), *target.permissions);  // as close as we can; not a reason to refuse
+
+    if (target.exists) {
+        if (sys.rename(temporary.c_str(), target.path.c_str()) != 0) {
+            int error = errno;
+            sys.unlink(temporary.c_str());
+            notSaved(error);
+        }
+    } else {
+        placeNew(temporary, target.path);
+    }
+    flushAfterRename(target.folder);
+    return 0;
+}
 
 Files::Saved checkedSave(const std::string& bytes, const std::string& path, const std::string& base, bool overwrite,
                          bool viaReplacementFolder, Backups* backups) {
@@ -241,13 +279,21 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
     }
     if (::stat(path.c_str(), &status) == 0) {
         target.exists = true;
+        // The document's own bits (links followed: a link's bits are not the document's).
+        target.permissions = status.st_mode & 07777;
     } else if (errno != ENOENT) {
         // Not knowing whether a document is there is not knowing it is absent:
         // saving "as new" could replace text nobody has seen.
         throw BridgeError(500, std::string("could not read the file: ") + std::strerror(errno));
     }
 
-    NewVersion newVersion(bytes);
+    bool aside = bytes.size() >= kAsideFrom;
+    std::string version;
+    std::optional<Aside> hashing;
+    if (aside) hashing.emplace([&] { version = Files::version(bytes); });
+    std::optional<PendingTemporary> pending;
+    if (aside && !viaReplacementFolder) pending.emplace(bytes, target);
+
     std::optional<std::string> backup;
     if (target.exists) {
         Files::Read disk = Files::ready(path);
@@ -255,17 +301,16 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
         if (backups && (disk.version != base || backups->needsBackup(path, disk.version))) {
             backup = backups->keep(disk.bytes, target.name, std::chrono::system_clock::now());
         }
-        // The document's own bits (links followed: a link's bits are not the document's).
-        if (::stat(path.c_str(), &status) == 0) target.permissions = status.st_mode & 07777;
         target.old = std::move(disk.bytes);
     } else if (!base.empty() && base != "new" && !overwrite) {
         throw BridgeError(409, "the file was deleted or moved on disk since you opened it");
     }
 
-    // Known before anything is written, so nothing can fail once the document is replaced.
-    std::string version = newVersion.get();
+    // Known before the document is touched, so nothing can fail once it is replaced.
+    if (hashing) hashing->join();
+    else version = Files::version(bytes);
     std::string route = "same folder";
-    if (viaReplacementFolder || sameFolder(bytes, target) != 0) {
+    if (viaReplacementFolder || sameFolder(bytes, target, pending ? &*pending : nullptr) != 0) {
         route = "replacement folder";
         replacementFolder(bytes, target);
     }

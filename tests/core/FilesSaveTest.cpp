@@ -136,6 +136,21 @@ TEST(Save, sizeLimitIsCheckedBeforeTheDisk) {
               BridgeError(413, "file too large"));
 }
 
+TEST(Save, aRefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
+    SaveFixture f;
+    f.write("changed by another program");
+    std::string large(3 << 20, 'x');
+    EXPECT_EQ(refusal([&] { Files::save(large, f.doc(), Files::version("old"), false, false, &f.backups); }),
+              BridgeError(409, kChanged));
+    EXPECT_EQ(TempDir::read(f.doc()), "changed by another program");
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+
+    auto saved = Files::save(large, f.doc(), Files::version("changed by another program"), false, false, &f.backups);
+    EXPECT_EQ(saved.version, Files::version(large));
+    EXPECT_EQ(TempDir::read(f.doc()), large);
+    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+}
+
 TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
     SaveFixture f;
     EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", false, false, &f.backups); }),
@@ -375,10 +390,14 @@ struct SweepCase {
     bool viaReplacementFolder;
     Scenario scenario;
     FaultInjection::Repeat repeat;
+    // Large documents have their temporary file written while the version on
+    // disk is checked: the same promises, on two threads.
+    bool large = false;
 };
 
 std::string sweepName(const SweepCase& c) {
-    return std::string(sysCallName(c.call)) + (c.viaReplacementFolder ? "_replacement" : "_sameFolder") +
+    return std::string(sysCallName(c.call)) + (c.large ? "_large" : "") +
+           (c.viaReplacementFolder ? "_replacement" : "_sameFolder") +
            (c.scenario == Scenario::overwriteOthers ? "_overwrite" : "_create") +
            (c.repeat == FaultInjection::Repeat::once ? "_once" : "_always");
 }
@@ -389,8 +408,9 @@ class SaveFaults : public testing::TestWithParam<SweepCase> {};
 
 TEST_P(SaveFaults, neverTornNeverLostNeverAFalseSuccess) {
     const auto& c = GetParam();
-    const std::string oldText(5000, 'o');
-    const std::string newText = std::string(3000, 'n') + "end";  // shorter: the in-place route must cut
+    const std::size_t scale = c.large ? 400 : 1;
+    const std::string oldText(5000 * scale, 'o');
+    const std::string newText = std::string(3000 * scale, 'n') + "end";  // shorter: the in-place route must cut
     bool exists = c.scenario == Scenario::overwriteOthers;
     // The base the page read is not what is on disk: the save must keep a backup.
     std::string base = exists ? Files::version("what the page read") : "new";
@@ -466,8 +486,10 @@ std::vector<SweepCase> sweepCases() {
     for (SysCall call : calls)
         for (bool replacement : {false, true})
             for (Scenario scenario : {Scenario::overwriteOthers, Scenario::createNew})
-                for (auto repeat : {FaultInjection::Repeat::once, FaultInjection::Repeat::always})
+                for (auto repeat : {FaultInjection::Repeat::once, FaultInjection::Repeat::always}) {
                     cases.push_back({call, replacement, scenario, repeat});
+                    if (!replacement) cases.push_back({call, replacement, scenario, repeat, true});
+                }
     return cases;
 }
 
