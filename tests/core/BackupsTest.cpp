@@ -69,7 +69,10 @@ INSTANTIATE_TEST_SUITE_P(Names, BackupName,
                                          NameCase{"counter", "notes.md", 2, "notes (backup {D}) 2.md"},
                                          NameCase{"noExtension", "README", 1, "README (backup {D})"},
                                          NameCase{"lastDotCounts", "a.b.markdown", 7, "a.b (backup {D}) 7.markdown"},
-                                         NameCase{"emptyStem", ".md", 1, "Document (backup {D}).md"}),
+                                         NameCase{"emptyStem", ".md", 1, "Document (backup {D}).md"},
+                                         // A "type" with a blank could never be read back by the pruning.
+                                         NameCase{"blankAfterTheDot", "v1.final draft", 1,
+                                                  "v1.final draft (backup {D})"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(BackupName, aLongNameIsShortenedByWholeCharactersTo255Bytes) {
