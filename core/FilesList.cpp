@@ -19,6 +19,7 @@
 #include <numeric>
 
 #include "core/Files.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -35,42 +36,6 @@ struct Entry {
 bool isASCII(std::string_view text) {
     for (unsigned char c : text)
         if (c >= 0x80) return false;
-    return true;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing past U+10FFFF.
-bool isUTF8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        unsigned char low = 0x80, high = 0xBF;
-        if (byte >= 0xC2 && byte <= 0xDF) {
-            length = 2;
-        } else if (byte >= 0xE0 && byte <= 0xEF) {
-            length = 3;
-            if (byte == 0xE0) low = 0xA0;
-            if (byte == 0xED) high = 0x9F;
-        } else if (byte >= 0xF0 && byte <= 0xF4) {
-            length = 4;
-            if (byte == 0xF0) low = 0x90;
-            if (byte == 0xF4) high = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + length > text.size()) return false;
-        auto second = static_cast<unsigned char>(text[i + 1]);
-        if (second < low || second > high) return false;
-        for (std::size_t k = 2; k < length; ++k) {
-            auto next = static_cast<unsigned char>(text[i + k]);
-            if (next < 0x80 || next > 0xBF) return false;
-        }
-        i += length;
-    }
     return true;
 }
 
@@ -178,7 +143,7 @@ private:
             const std::string& name = entry.name;
             // The page names documents by UTF-8 text: anything else it could not
             // ask for, and would break the answer for every other document.
-            if (!isUTF8(name)) continue;
+            if (!UTF8::isValid(name)) continue;
 
             bool isLink = entry.type == DT_LNK;
             bool isFolder = entry.type == DT_DIR;
@@ -211,18 +176,20 @@ private:
                 continue;
             }
 
-            std::size_t mark = rel.size();
-            if (!rel.empty()) rel += '/';
-            rel += name;
-            if (Files::isMarkdown(name) && accepted(rel, isLink)) {
-                (entryDotted ? hidden_ : documents_).push_back(rel);
-                if (documents_.size() > max_) {
-                    sortPaths(documents_);
-                    documents_.resize(max_);
-                    done_ = true;
+            if (Files::isMarkdown(name)) {
+                std::size_t mark = rel.size();
+                if (!rel.empty()) rel += '/';
+                rel += name;
+                if (accepted(rel, name, isLink)) {
+                    (entryDotted ? hidden_ : documents_).push_back(rel);
+                    if (documents_.size() > max_) {
+                        sortPaths(documents_);
+                        documents_.resize(max_);
+                        done_ = true;
+                    }
                 }
+                rel.resize(mark);
             }
-            rel.resize(mark);
             if (isFolder && !done_) descend(fd, rel, name, entryDotted, depth);
         }
         if (fd >= 0) ::close(fd);
@@ -234,27 +201,45 @@ private:
         rel += name;
         int child = fd >= 0 ? ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
                             : ::open((base_ + "/" + rel).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (child >= 0) walk(child, rel, dotted, depth + 1);
+        if (child >= 0) {
+            bool backslash = name.find('\\') != std::string::npos;
+            parts_.push_back(name);
+            backslashParts_ += backslash;
+            walk(child, rel, dotted, depth + 1);
+            backslashParts_ -= backslash;
+            parts_.pop_back();
+        }
         rel.resize(mark);
     }
 
-    // Whether the page may read the path. A link may lead anywhere, so it gets
-    // the whole resolution; any other entry lies below folders that are not
-    // links either (none is entered), where the rules on the text decide alone.
-    bool accepted(const std::string& rel, bool isLink) const {
-        try {
-            if (isLink) Files::resolve(rel, base_);
-            else Files::lexical(rel, base_);
-            return true;
-        } catch (const BridgeError&) {
-            return false;
+    // Whether the page may read the Markdown document at `rel` (named `name`).
+    // A link may lead anywhere, so it gets the whole resolution. Any other
+    // entry lies below folders that are not links either (none is entered),
+    // so the rules on the text decide alone: those of Files::lexical, applied
+    // to the parts the walk already holds instead of splitting the path again.
+    bool accepted(const std::string& rel, const std::string& name, bool isLink) {
+        if (isLink) {
+            try {
+                Files::resolve(rel, base_);
+                return true;
+            } catch (const BridgeError&) {
+                return false;
+            }
         }
+        if (backslashParts_ > 0 || name.find('\\') != std::string::npos) return false;
+        parts_.push_back(name);
+        bool refused = Files::isPrivate(parts_);
+        parts_.pop_back();
+        return !refused;
     }
 
     const std::string base_;
     const std::size_t max_;
     std::vector<std::string> documents_;
     std::vector<std::string> hidden_;
+    // The parts of the folder being walked, and how many of them hold a backslash.
+    std::vector<std::string> parts_;
+    int backslashParts_ = 0;
     long visits_ = 0;
     bool truncated_ = false;
     bool done_ = false;

@@ -12,6 +12,58 @@ constexpr std::size_t kMaxListed = 5000;
 // Quiet time after the last change before the page is told.
 constexpr auto kWatchDelay = std::chrono::seconds(1);
 
+// Appends text as a JSON string, escaped exactly as the response writer's JSON
+// library writes it (the listing only holds UTF-8 names).
+void appendQuoted(std::string& out, std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    out += '"';
+    std::size_t plain = 0;  // start of the run of bytes that need no escape
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != '"' && c != '\\') continue;
+        out.append(text.data() + plain, i - plain);
+        plain = i + 1;
+        switch (c) {
+            case '"': out += "\\\""; break;
+            case '\\': out += "\\\\"; break;
+            case '\b': out += "\\b"; break;
+            case '\f': out += "\\f"; break;
+            case '\n': out += "\\n"; break;
+            case '\r': out += "\\r"; break;
+            case '\t': out += "\\t"; break;
+            default:
+                out += "\\u00";
+                out += hex[c >> 4];
+                out += hex[c & 0xF];
+        }
+    }
+    out.append(text.data() + plain, text.size() - plain);
+    out += '"';
+}
+
+// The tree answer written straight out: thousands of paths would otherwise
+// each become a JSON object first, costing more than the walk itself.
+std::string treeBody(const std::string& folder, const Files::Listing& listing) {
+    std::size_t size = 64 + folder.size();
+    for (const auto& path : listing.paths) size += path.size() + 32;
+    std::string body;
+    body.reserve(size);
+    body += "{\"files\":[";
+    bool first = true;
+    for (const auto& path : listing.paths) {
+        body += first ? "{\"offline\":false,\"path\":" : ",{\"offline\":false,\"path\":";
+        first = false;
+        appendQuoted(body, path);
+        body += '}';
+    }
+    body += "],\"folder\":";
+    // A folder whose name is not UTF-8 is shown with replacement characters
+    // rather than losing the whole answer.
+    body += nlohmann::json(folder).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    body += listing.truncated ? ",\"truncated\":true}" : ",\"truncated\":false}";
+    return body;
+}
+
 }  // namespace
 
 void Bridge::openFolder(const std::string& folder) {
@@ -75,14 +127,7 @@ void Bridge::getTree(const ApiRequest& request) {
             if (!same) {
                 return sendJSON(task, 503, {{"error", "the folder changed while it was listed"}, {"busy", true}});
             }
-            nlohmann::json files = nlohmann::json::array();
-            for (auto& path : result.paths) {
-                nlohmann::json file = nlohmann::json::object();
-                file["path"] = std::move(path);
-                file["offline"] = false;
-                files.push_back(std::move(file));
-            }
-            sendJSON(task, 200, {{"folder", folder}, {"files", std::move(files)}, {"truncated", result.truncated}});
+            send(task, 200, treeBody(folder, result), "application/json");
         });
     });
 }

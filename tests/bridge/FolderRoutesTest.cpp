@@ -87,6 +87,20 @@ TEST(Tree, ListsTheOpenFolderByItsRealPath) {
     EXPECT_EQ(recent[0]["path"], h.dir / "alias");
 }
 
+TEST(Tree, AnswerIsTheCanonicalJSONWhateverTheNames) {
+    BridgeHarness h;
+    std::vector<std::string> names{"say \"hi\".md", "tab\there.md", "\x01.md", "\xC3\xA9t\xC3\xA9.md"};
+    for (const auto& name : names) h.dir.write("docs/" + name, "x");
+    open(h, h.dir / "docs");
+    Answer answer = h.request("GET", "/api/tree");
+    EXPECT_EQ(answer.headers["Content-Type"], "application/json");
+    // Written by hand for speed, it must read back to the same paths and be
+    // byte for byte what the JSON library writes.
+    EXPECT_EQ(answer.body, answer.json().dump());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(paths(answer.json()), names);
+}
+
 std::string numbered(int i) {
     char name[32];
     std::snprintf(name, sizeof name, "n%05d.md", i);

@@ -69,9 +69,10 @@ INSTANTIATE_TEST_SUITE_P(
                  // A link to a folder is not walked, but listed when its name is a document's.
                  {"d.md", "n.md", "real/a.md"}},
         ListCase{"SecretPlacesBelowHiddenFolders",
-                 {".config/gcloud/x.md", ".config/other/x.md", ".\xD1\x95sh/x.md", ".notes/.git/x.md"},
+                 {".config/gcloud/x.md", ".config/other/x.md", ".config/\xC3\xA9.md", ".\xD1\x95sh/x.md",
+                  ".notes/.git/x.md"},
                  {".config/other/x.md"}},
-        ListCase{"NamesThePageCannotAskFor", {"a\\b.md", "ok.md"}, {"ok.md"}},
+        ListCase{"NamesThePageCannotAskFor", {"a\\b.md", "c\\d/e.md", "ok.md"}, {"ok.md"}},
         ListCase{"CanonicalCompositionDecidesTheOrder", {"e\xCC\x81.md", "f.md", "z.md"},
                  // The decomposed e-acute sorts as the composed one (U+00E9), after "z".
                  {"f.md", "z.md", "e\xCC\x81.md"}},

@@ -6,6 +6,7 @@
 
 #include "core/LogFile.hpp"
 #include "core/SupportFolder.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -33,14 +34,9 @@ std::optional<std::string> base64Decode(const std::string& text) {
     return out;
 }
 
-bool isUTF8(const std::string& text) {
-    try {
-        (void)nlohmann::json(text).dump();
-        return true;
-    } catch (const nlohmann::json::exception&) {
-        return false;
-    }
-}
+// Checked without writing the text out: large answers (a folder's tree) are
+// written once, not twice.
+bool isUTF8(const std::string& text) { return UTF8::isValid(text); }
 
 // A body handed over piece by piece, as the web view does for large bodies;
 // it can be told to fail after its bytes to stand for a broken connection.
