@@ -206,7 +206,7 @@ void AppDelegate::makeWindow() {
                          return TRUE;
                      }),
                      this);
-    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject* window, GParamSpec*, gpointer data) {
+    g_signal_connect(window_, "notify::is-active", G_CALLBACK(+[](GObject* window, gpointer, gpointer data) {
                          if (gtk_window_is_active(GTK_WINDOW(window))) static_cast<AppDelegate*>(data)->becameActive();
                      }),
                      this);

@@ -4,6 +4,17 @@
 
 namespace {
 
+// The Bridge may drop its last hold on a task on one of its queues; WebKit's
+// objects must only ever be released on the main thread.
+void releaseOnMainThread(gpointer object) {
+    g_idle_add(
+        +[](gpointer held) -> gboolean {
+            g_object_unref(held);
+            return G_SOURCE_REMOVE;
+        },
+        object);
+}
+
 // The request body as the Bridge reads it: blocking reads on the main thread,
 // which is where the frame reads every body (it is bounded there).
 class GInputStreamReader final : public InputStream {
@@ -11,7 +22,7 @@ public:
     explicit GInputStreamReader(GInputStream* stream) : stream_(stream) {}
     ~GInputStreamReader() override {
         g_clear_error(&error_);
-        g_object_unref(stream_);
+        releaseOnMainThread(stream_);
     }
     ssize_t read(char* buffer, size_t capacity) override {
         g_clear_error(&error_);
@@ -45,7 +56,7 @@ GtkSchemeTask::GtkSchemeTask(WebKitURISchemeRequest* request)
     }
 }
 
-GtkSchemeTask::~GtkSchemeTask() { g_object_unref(webRequest_); }
+GtkSchemeTask::~GtkSchemeTask() { releaseOnMainThread(webRequest_); }
 
 void GtkSchemeTask::finish(int status, const HeaderMap& headers, const std::string& body) {
     GBytes* bytes = g_bytes_new(body.data(), body.size());

@@ -217,16 +217,16 @@ class Desktop:
 class WebDriver:
     """A W3C WebDriver session on the program's one web view."""
 
-    def __init__(self, desktop, inspector_port):
+    def __init__(self, desktop, remote_port):
         self.port = free_port()
         self.process = subprocess.Popen(
-            ["WebKitWebDriver", f"--port={self.port}", f"--target=127.0.0.1:{inspector_port}"],
+            ["WebKitWebDriver", f"--port={self.port}", f"--target=127.0.0.1:{remote_port}"],
             env=desktop.env(), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.session = None
         try:
             wait_until(self._listening, what="the WebDriver to listen")
             answer = self._call("POST", "/session", {"capabilities": {"alwaysMatch": {
-                "webkitgtk:browserOptions": {"targetAddress": f"127.0.0.1:{inspector_port}"}}}})
+                "webkitgtk:browserOptions": {"targetAddress": f"127.0.0.1:{remote_port}"}}}})
             self.session = answer["sessionId"]
         except BaseException:
             self.close()
@@ -277,10 +277,10 @@ class Program:
 
     def __init__(self, desktop, executable, arguments=(), env=None):
         self.desktop = desktop
-        self.inspector_port = free_port()
+        self.remote_port = free_port()
         self.log_path = os.path.join(desktop.state, "Quillmarsh.log")
         self.output = open(os.path.join(desktop.root, "program-output.txt"), "ab")
-        extra = {"WEBKIT_INSPECTOR_SERVER": f"127.0.0.1:{self.inspector_port}"}
+        extra = {"WEBKIT_INSPECTOR_SERVER": f"127.0.0.1:{self.remote_port}"}
         extra.update(env or {})
         self.process = subprocess.Popen([executable, *arguments], env=desktop.env(**extra),
                                         stdout=self.output, stderr=subprocess.STDOUT)
@@ -357,7 +357,7 @@ class Program:
 
     def connect(self):
         """A WebDriver session on the web view, once the page has loaded."""
-        self.driver = WebDriver(self.desktop, self.inspector_port)
+        self.driver = WebDriver(self.desktop, self.remote_port)
         wait_until(lambda: self.driver.execute("return document.readyState === 'complete' && !!window.Quillmarsh"),
                    what="the editor page to load")
         return self.driver

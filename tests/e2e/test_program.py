@@ -36,7 +36,8 @@ def read(path):
 
 def setUpModule():
     if not os.access(PROGRAM, os.X_OK):
-        raise unittest.SkipTest("QUILLMARSH_TEST_PROGRAM does not name the test build of the program")
+        # Failing, not skipping: a missing program must not pass as a green run.
+        raise RuntimeError("QUILLMARSH_TEST_PROGRAM does not name the test build of the program")
 
 
 class Launch:
@@ -481,6 +482,42 @@ class QuitWithTheCloseButton(unittest.TestCase):
             self.assertEqual([line for line in launch.program.log_lines() if line.startswith("quit: ")], QUIT_LINES)
         finally:
             launch.close()
+
+
+class QuitWhenTheSystemAsks(unittest.TestCase):
+    def test_a_termination_signal_asks_the_page_like_quit(self):
+        launch = Launch()
+        try:
+            launch.program.process.terminate()
+            self.assertEqual(launch.program.wait_for_exit(), 0)
+            self.assertEqual([line for line in launch.program.log_lines() if line.startswith("quit: ")], QUIT_LINES)
+        finally:
+            launch.close()
+
+
+class WindowFrameRemembered(unittest.TestCase):
+    def test_size_and_place_come_back_at_the_next_launch(self):
+        desktop = Desktop()
+        program = None
+        try:
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            program.connect()
+            desktop.xdotool("windowsize", "--sync", window, "1000", "700")
+            desktop.xdotool("windowmove", "--sync", window, "100", "80")
+            wanted = {"X": 100, "Y": 80, "WIDTH": 1000, "HEIGHT": 700}
+            wait_until(lambda: program.geometry(window) == wanted, what="the window to take its new frame")
+            program.key(window, "ctrl+q")
+            program.wait_for_exit()
+            program.close()
+
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            wait_until(lambda: program.geometry(window) == wanted, what="the remembered frame")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
 
 
 class QuitWithoutThePagesHelp(unittest.TestCase):

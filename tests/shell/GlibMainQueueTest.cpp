@@ -1,0 +1,50 @@
+// The main queue on the GLib main context: jobs from any thread run on the
+// main thread, in the order they were posted (an answer to the page must not
+// overtake the quit that follows it).
+#include "app/shell/GlibMainQueue.hpp"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Iterates the default main context until `done` holds; false after 10 s.
+bool runUntil(const std::function<bool()>& done) {
+    gint64 deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+    while (!done()) {
+        if (g_get_monotonic_time() > deadline) return false;
+        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+    }
+    return true;
+}
+
+TEST(GlibMainQueue, JobsRunOnTheMainThreadInTheOrderPosted) {
+    GlibMainQueue main;
+    EXPECT_TRUE(main.isCurrent());
+    std::vector<int> order;
+    std::atomic<bool> offMain{false};
+    std::thread poster([&] {
+        offMain = !main.isCurrent();
+        for (int i = 0; i < 500; ++i) {
+            main.post([&order, &main, i] {
+                EXPECT_TRUE(main.isCurrent());
+                order.push_back(i);
+                // A job posted by a job runs after everything posted before it.
+                if (i == 10) main.post([&order] { order.push_back(1000); });
+            });
+        }
+    });
+    poster.join();
+    ASSERT_TRUE(runUntil([&] { return order.size() == 501; }));
+    EXPECT_TRUE(offMain);
+    std::vector<int> expected;
+    for (int i = 0; i < 500; ++i) expected.push_back(i);
+    expected.push_back(1000);
+    EXPECT_EQ(order, expected);
+}
+
+}  // namespace
