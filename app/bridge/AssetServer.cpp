@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "app/bridge/Bridge.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -57,15 +58,6 @@ const std::string& contentType(const std::string& path) {
     return found == types.end() ? fallback : found->second;
 }
 
-bool isValidUTF8(const std::string& text) {
-    try {
-        (void)nlohmann::json(text).dump();
-        return true;
-    } catch (const nlohmann::json::exception&) {
-        return false;
-    }
-}
-
 // Links resolved and "." and ".." removed, as far as the path exists.
 std::string standardised(const std::filesystem::path& path) {
     std::error_code error;
@@ -78,7 +70,7 @@ std::string standardised(const std::filesystem::path& path) {
 void Bridge::serveAsset(const std::shared_ptr<SchemeTask>& task, const std::string& path) {
     if (path == "/" || path == "/index.html") {
         auto page = readWhole(editor + "/web/index.html");
-        if (!page || !isValidUTF8(*page)) return sendError(task, 404, "not found");
+        if (!page || !UTF8::isValid(*page)) return sendError(task, 404, "not found");
         replaceAll(*page, "__QUILLMARSH_TOKEN__", token);
         replaceAll(*page, "__PRODUCT__", escapeName(productName()));
         return send(task, 200, std::move(*page), "text/html; charset=utf-8");

@@ -6,6 +6,7 @@
 
 #include "app/bridge/Bridge.hpp"
 #include "core/FileWrite.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -66,11 +67,7 @@ void Bridge::getAbout(const ApiRequest& request) {
 
 void Bridge::getChangelog(const ApiRequest& request) {
     std::string text = readFile(editor + "/CHANGELOG.md").value_or("");
-    try {
-        (void)nlohmann::json(text).dump();
-    } catch (const nlohmann::json::exception&) {
-        text.clear();  // not UTF-8
-    }
+    if (!UTF8::isValid(text)) text.clear();
     sendJSON(request.task, 200, {{"version", infoOr(info, "version", "")}, {"text", text}});
 }
 

@@ -35,7 +35,7 @@ void link(const std::string& target, const std::string& at) { fs::create_symlink
 
 // --- constants ----------------------------------------------------------------
 
-TEST(FilesConstants, MatchTheSpecification) {
+TEST(FilesConstants, HoldTheFixedNames) {
     EXPECT_EQ(Files::markdownSuffixes[0], ".md");
     EXPECT_EQ(Files::markdownSuffixes[1], ".markdown");
     EXPECT_EQ(Files::secretFolders.size(), 13u);
