@@ -11,41 +11,9 @@
 #include <vector>
 
 #include "app/bridge/Bridge.hpp"
+#include "bench/BenchSupport.hpp"
 
 namespace {
-
-using Nanos = std::chrono::nanoseconds;
-
-class BenchTask final : public SchemeTask {
-public:
-    explicit BenchTask(SchemeRequest request) : request_(std::move(request)) {}
-    const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap&, const std::string&) override { this->status = status; }
-    int status = 0;
-
-private:
-    SchemeRequest request_;
-};
-
-class NoPlatform final : public Panels, public Workspace {
-public:
-    void runPanel(const PanelOptions&, std::function<void(PanelResult)> done) override { done({}); }
-    void openURL(const std::string&) override {}
-    void openFolder(const std::string&) override {}
-};
-
-template <typename Body>
-double medianNanosPerCall(int rounds, int calls, Body body) {
-    std::vector<double> perCall;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        for (int i = 0; i < calls; ++i) body();
-        perCall.push_back(static_cast<double>(std::chrono::duration_cast<Nanos>(Clock::now() - start).count()) /
-                          calls);
-    }
-    std::sort(perCall.begin(), perCall.end());
-    return perCall[perCall.size() / 2];
-}
 
 }  // namespace
 
@@ -80,11 +48,11 @@ int main() {
     const int calls = 2000;
     roundTrip();  // warm up: threads started, files cached
     queueHops();
-    double floor = medianNanosPerCall(rounds, calls, queueHops);
-    double bridgeCost = medianNanosPerCall(rounds, calls, roundTrip);
+    double floor = medianSeconds(rounds, calls, queueHops);
+    double bridgeCost = medianSeconds(rounds, calls, roundTrip);
 
-    std::printf("queue hops alone (floor): %.1f us per request\n", floor / 1000);
-    std::printf("GET /api/build round trip: %.1f us per request\n", bridgeCost / 1000);
+    std::printf("queue hops alone (floor): %.1f us per request\n", floor * 1e6);
+    std::printf("GET /api/build round trip: %.1f us per request\n", bridgeCost * 1e6);
     std::printf("ratio: %.2f x the floor\n", bridgeCost / floor);
     std::filesystem::remove_all(home);
     return 0;

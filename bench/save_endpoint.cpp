@@ -19,34 +19,13 @@
 #include <vector>
 
 #include "app/bridge/Bridge.hpp"
+#include "bench/BenchSupport.hpp"
 #include "core/Files.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-class BenchTask final : public SchemeTask {
-public:
-    explicit BenchTask(SchemeRequest request) : request_(std::move(request)) {}
-    const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap&, const std::string& body) override {
-        this->body = body;
-        this->status = status;
-    }
-    int status = 0;
-    std::string body;
-
-private:
-    SchemeRequest request_;
-};
-
-class NoPlatform final : public Panels, public Workspace {
-public:
-    void runPanel(const PanelOptions&, std::function<void(PanelResult)> done) override { done({}); }
-    void openURL(const std::string&) override {}
-    void openFolder(const std::string&) override {}
-};
 
 bool writeAll(int fd, const std::string& bytes) {
     std::size_t done = 0;

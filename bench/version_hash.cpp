@@ -11,24 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.hpp"
 #include "core/Files.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// Median seconds per call over `rounds` rounds of `calls` calls.
-template <typename Body>
-double medianSeconds(int rounds, int calls, Body body) {
-    std::vector<double> perCall;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        for (int i = 0; i < calls; ++i) body();
-        perCall.push_back(std::chrono::duration<double>(Clock::now() - start).count() / calls);
-    }
-    std::sort(perCall.begin(), perCall.end());
-    return perCall[perCall.size() / 2];
-}
 
 // The raw floor: OpenSSL's one-shot digest and the 64 hexadecimal digits any
 // caller needs to compare versions.

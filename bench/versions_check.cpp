@@ -14,45 +14,12 @@
 #include <vector>
 
 #include "app/bridge/Bridge.hpp"
+#include "bench/BenchSupport.hpp"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
-
-class BenchTask final : public SchemeTask {
-public:
-    explicit BenchTask(SchemeRequest request) : request_(std::move(request)) {}
-    const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap&, const std::string& body) override {
-        this->body = body;
-        this->status = status;
-    }
-    int status = 0;
-    std::string body;
-
-private:
-    SchemeRequest request_;
-};
-
-class NoPlatform final : public Panels, public Workspace {
-public:
-    void runPanel(const PanelOptions&, std::function<void(PanelResult)> done) override { done({}); }
-    void openURL(const std::string&) override {}
-    void openFolder(const std::string&) override {}
-};
-
-template <typename Body>
-double medianSeconds(int rounds, int calls, Body body) {
-    std::vector<double> perCall;
-    for (int round = 0; round < rounds; ++round) {
-        auto start = Clock::now();
-        for (int i = 0; i < calls; ++i) body();
-        perCall.push_back(std::chrono::duration<double>(Clock::now() - start).count() / calls);
-    }
-    std::sort(perCall.begin(), perCall.end());
-    return perCall[perCall.size() / 2];
-}
 
 }  // namespace
 
