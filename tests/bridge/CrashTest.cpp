@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "core/Files.hpp"
+#include "tests/support/ConsoleProcess.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace fs = std::filesystem;
@@ -52,25 +53,17 @@ struct Outcome {
 // killed when delay is absent. Reads everything it printed before it died.
 Outcome saveAndKill(const std::string& home, const std::string& folder, const std::string& text,
                     const std::string& base, std::optional<Clock::duration> delay) {
-    int toChild[2];
-    int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return {false, false, "pipe", {}};
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(toChild[0], 0);
-        dup2(fromChild[1], 1);
-        setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
-        setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
-        setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+    ConsoleChild child;
+    try {
         // Documents written a page at a time: a kill can land inside the write.
-        setenv("QUILLMARSH_CONSOLE_WRITE_CHUNK", "4096", 1);
-        execl(QUILLMARSH_CONSOLE, QUILLMARSH_CONSOLE, "--editor", QUILLMARSH_EDITOR_DIR, static_cast<char*>(nullptr));
-        _exit(127);
+        child = startConsole(QUILLMARSH_CONSOLE, QUILLMARSH_EDITOR_DIR, home,
+                             {{"QUILLMARSH_CONSOLE_WRITE_CHUNK", "4096"}});
+    } catch (const std::exception&) {
+        return {false, false, "pipe", {}};
     }
-    close(toChild[0]);
-    close(fromChild[1]);
-    int writeEnd = toChild[1];
-    int readEnd = fromChild[0];
+    pid_t pid = child.pid;
+    int writeEnd = child.input;
+    int readEnd = child.output;
     fcntl(writeEnd, F_SETFL, O_NONBLOCK);
 
     Outcome outcome;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
+#include "tests/support/Refusal.hpp"
 
 namespace {
 
@@ -56,15 +57,6 @@ private:
     bool endless_ = false;
 };
 
-template <typename Call>
-std::optional<BridgeError> refusal(Call call) {
-    try {
-        call();
-    } catch (const BridgeError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 }  // namespace
 

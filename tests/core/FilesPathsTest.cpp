@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <unistd.h>
+#include "tests/support/Refusal.hpp"
 
 namespace fs = std::filesystem;
 
@@ -18,16 +19,6 @@ const std::string kPrivate = "path may not contain '..', '.', empty parts, hidde
 const std::string kNotMarkdown = "only .md and .markdown files";
 const std::string kLeaves = "path leaves the folder";
 
-// The refusal a call throws, or nothing when it returns.
-template <typename Call>
-std::optional<BridgeError> refusal(Call call) {
-    try {
-        call();
-    } catch (const BridgeError& error) {
-        return error;
-    }
-    return std::nullopt;
-}
 
 void link(const std::string& target, const std::string& at) { fs::create_symlink(target, at); }
 

@@ -34,8 +34,8 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 
 }  // namespace
 
-ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
-                      const std::vector<std::string>& input, int timeoutSeconds) {
+ConsoleChild startConsole(const std::string& console, const std::string& editor, const std::string& home,
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment) {
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -47,11 +47,19 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
         setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
         setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
         setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
+        for (const auto& [name, value] : extraEnvironment) setenv(name.c_str(), value.c_str(), 1);
         execl(console.c_str(), console.c_str(), "--editor", editor.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(toChild[0]);
     close(fromChild[1]);
+    return {pid, toChild[1], fromChild[0]};
+}
+
+ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
+                      const std::vector<std::string>& input, int timeoutSeconds) {
+    ConsoleChild child = startConsole(console, editor, home);
+    pid_t pid = child.pid;
     signal(SIGPIPE, SIG_IGN);
 
     ConsoleRun run;
@@ -59,7 +67,7 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
     std::string token;
     size_t nextInput = 0;
     bool inputClosed = false;
-    int writeEnd = toChild[1];
+    int writeEnd = child.input;
     fcntl(writeEnd, F_SETFL, O_NONBLOCK);
     std::string received;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
@@ -80,7 +88,7 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
                 inputClosed = true;
             }
         }
-        pollfd fds[2] = {{fromChild[0], POLLIN, 0}, {inputClosed ? -1 : writeEnd, POLLOUT, 0}};
+        pollfd fds[2] = {{child.output, POLLIN, 0}, {inputClosed ? -1 : writeEnd, POLLOUT, 0}};
         if (pendingOut.empty()) fds[1].fd = -1;
         if (poll(fds, 2, 200) < 0) continue;
         if (fds[1].revents & (POLLOUT | POLLERR | POLLHUP)) {
@@ -90,7 +98,7 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buffer[65536];
-            ssize_t got = read(fromChild[0], buffer, sizeof buffer);
+            ssize_t got = read(child.output, buffer, sizeof buffer);
             if (got <= 0) {
                 open = false;
             } else {
@@ -105,7 +113,7 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
         }
     }
     if (!inputClosed) close(writeEnd);
-    close(fromChild[0]);
+    close(child.output);
     int status = 0;
     waitpid(pid, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

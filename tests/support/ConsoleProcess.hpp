@@ -1,7 +1,10 @@
 #pragma once
 // Runs quillmarsh-console as a child process with its own XDG folders, feeds it
 // lines and collects what it prints, as a script or a benchmark would.
+#include <sys/types.h>
+
 #include <map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,18 @@ struct ConsoleRun {
     // Every line that carries an event, in order.
     std::vector<nlohmann::json> events() const;
 };
+
+// A console started as a child: its standard input and output are pipes.
+struct ConsoleChild {
+    pid_t pid = -1;
+    int input = -1;   // write end of its standard input
+    int output = -1;  // read end of its standard output
+};
+
+// Starts the console with its XDG folders below `home` and any extra variables;
+// throws when no pipe or process can be had.
+ConsoleChild startConsole(const std::string& console, const std::string& editor, const std::string& home,
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {});
 
 // Starts the console, writes `input` (one JSON text per line; "{{TOKEN}}" is
 // replaced by the token once the console has printed it), closes its input and
