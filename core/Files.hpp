@@ -9,6 +9,8 @@
 #include "core/BridgeError.hpp"
 #include "core/InputStream.hpp"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -94,10 +96,40 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
 
 // Link look-ups remembered while many paths of one folder are resolved at
 // once (the version check of all open documents): the folder and the folders
-// the paths share are read once per batch instead of once per path. Lives for
-// one batch on one thread. (Added for the version check.)
-struct LinkCache {
-    std::unordered_map<std::string, std::optional<std::string>> targets;
+// the paths share are read once per batch instead of once per path, and what
+// each name turned out to be is kept, so the caller need not look at the
+// document again. Lives for one batch on one thread.
+class LinkCache {
+public:
+    LinkCache() = default;
+    ~LinkCache();
+    LinkCache(const LinkCache&) = delete;
+    LinkCache& operator=(const LinkCache&) = delete;
+
+    // The lstat of an absolute path, or nothing when it failed; asked once per
+    // batch. Names are looked up from their folder, kept open for the batch,
+    // so the system walks one name instead of the whole path each time.
+    const std::optional<struct stat>& look(const std::string& path);
+    // The text of the link at `path` (looked at before), asked once per batch.
+    const std::optional<std::string>& target(const std::string& path);
+
+    // Per open folder as given: its real path.
+    std::unordered_map<std::string, std::string> folders;
+
+private:
+    // A folder's descriptor for look-ups in it, or -1 (lstat is used then).
+    int folder(std::string_view path);
+
+    struct Folder {
+        int fd = -1;
+        bool tried = false;
+    };
+    std::unordered_map<std::string, std::optional<struct stat>> status_;
+    std::unordered_map<std::string, std::optional<std::string>> targets_;
+    std::unordered_map<std::string, Folder> open_;
+    std::size_t opened_ = 0;
+    // The folder asked about last (entries of open_ stay where they are).
+    std::pair<const std::string, Folder>* lastFolder_ = nullptr;
 };
 std::string realPath(const std::string& path, LinkCache* links);
 std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links);

@@ -5,7 +5,8 @@
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
 
-#include <deque>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -45,16 +46,6 @@ std::vector<std::string> split(std::string_view text, bool keepEmpty) {
     return parts;
 }
 
-std::string joinAbsolute(const std::vector<std::string>& parts) {
-    if (parts.empty()) return "/";
-    std::string path;
-    for (const auto& part : parts) {
-        path += '/';
-        path += part;
-    }
-    return path;
-}
-
 // The text of the symbolic link at path, not followed further; nothing when
 // there is no link there or it cannot be read.
 std::optional<std::string> linkTarget(const std::string& path) {
@@ -71,12 +62,54 @@ std::optional<std::string> linkTarget(const std::string& path) {
     }
 }
 
-// linkTarget, remembered for a batch when the caller keeps a cache.
+// linkTarget, remembered for a batch when the caller keeps a cache. A batch
+// asks lstat first: one call answers whether a link is there at all and what
+// the file is, which the caller would otherwise ask again right after.
 std::optional<std::string> cachedLinkTarget(const std::string& path, Files::LinkCache* links) {
     if (!links) return linkTarget(path);
-    auto [entry, added] = links->targets.try_emplace(path);
-    if (added) entry->second = linkTarget(path);
-    return entry->second;
+    const auto& status = links->look(path);
+    if (!status || !S_ISLNK(status->st_mode)) return std::nullopt;
+    return links->target(path);
+}
+
+// Folders one batch may keep open; past this, names are looked up by path.
+constexpr std::size_t kMaxOpenFolders = 64;
+
+// The real path of `parts` taken below `resolved`, an absolute path without
+// links ("" for the root). Built in one string: names are appended and cut
+// off again, never rejoined from a list. `hops` counts the links followed.
+std::string walk(std::string resolved, std::vector<std::string> parts, Files::LinkCache* links, int* hops = nullptr) {
+    // The parts still to take, the next one last.
+    std::vector<std::string> pending(std::make_move_iterator(parts.rbegin()), std::make_move_iterator(parts.rend()));
+    int followed = 0;
+    while (!pending.empty()) {
+        std::string part;
+        part.swap(pending.back());
+        pending.pop_back();
+        if (part == ".") continue;
+        if (part == "..") {
+            auto slash = resolved.rfind('/');
+            resolved.resize(slash == std::string::npos ? 0 : slash);
+            continue;
+        }
+        std::size_t before = resolved.size();
+        resolved += '/';
+        resolved += part;
+        if (followed >= kMaxHops) continue;
+        auto target = cachedLinkTarget(resolved, links);
+        // No link there (or no such file, or no permission): the name as written.
+        if (!target) continue;
+        resolved.resize(before);
+        // A relative target is read from the folder that holds the link; an
+        // absolute one restarts at the root.
+        if (!target->empty() && (*target)[0] == '/') resolved.clear();
+        ++followed;
+        auto targetParts = split(*target, false);
+        pending.insert(pending.end(), std::make_move_iterator(targetParts.rbegin()),
+                       std::make_move_iterator(targetParts.rend()));
+    }
+    if (hops) *hops = followed;
+    return resolved.empty() ? "/" : resolved;
 }
 
 bool endsWith(std::string_view text, std::string_view suffix) {
@@ -125,14 +158,23 @@ bool isPrivate(const std::vector<std::string>& parts) {
     return false;
 }
 
-std::string lexical(const std::string& path, const std::optional<std::string>& folder) {
+namespace {
+
+// The rules on the text of a relative path; its parts when it passes.
+std::vector<std::string> checkedParts(const std::string& path, const std::optional<std::string>& folder) {
     if (!folder) throw BridgeError(403, "no folder is open");
     if (path.empty() || path.find('\0') != std::string::npos) throw BridgeError(403, kNotRelative);
     if (path.find('\\') != std::string::npos || path[0] == '/') throw BridgeError(403, kNotRelative);
     auto parts = split(path, true);
     if (isPrivate(parts)) throw BridgeError(403, kPrivate);
     if (!isMarkdown(parts.back())) throw BridgeError(403, "only .md and .markdown files");
+    return parts;
+}
 
+}  // namespace
+
+std::string lexical(const std::string& path, const std::optional<std::string>& folder) {
+    checkedParts(path, folder);
     // The folder's path with the relative path appended as written; a folder
     // given with a trailing slash does not double it.
     std::string base = *folder;
@@ -143,39 +185,51 @@ std::string lexical(const std::string& path, const std::optional<std::string>& f
 
 std::string realPath(const std::string& path) { return realPath(path, nullptr); }
 
-std::string realPath(const std::string& path, LinkCache* links) {
-    auto initial = split(path, false);
-    std::deque<std::string> pending(initial.begin(), initial.end());
-    std::vector<std::string> resolved;
-    int hops = 0;
-    while (!pending.empty()) {
-        std::string part = std::move(pending.front());
-        pending.pop_front();
-        if (part == ".") continue;
-        if (part == "..") {
-            if (!resolved.empty()) resolved.pop_back();
-            continue;
-        }
-        if (hops >= kMaxHops) {
-            resolved.push_back(std::move(part));
-            continue;
-        }
-        resolved.push_back(part);
-        auto target = cachedLinkTarget(joinAbsolute(resolved), links);
-        resolved.pop_back();
-        if (!target) {
-            // No link there (or no such file, or no permission): the name as written.
-            resolved.push_back(std::move(part));
-            continue;
-        }
-        // A relative target is read from the folder that holds the link; an
-        // absolute one restarts at the root.
-        if (!target->empty() && (*target)[0] == '/') resolved.clear();
-        ++hops;
-        auto targetParts = split(*target, false);
-        pending.insert(pending.begin(), targetParts.begin(), targetParts.end());
+std::string realPath(const std::string& path, LinkCache* links) { return walk("", split(path, false), links); }
+
+LinkCache::~LinkCache() {
+    for (const auto& [path, folder] : open_)
+        if (folder.fd >= 0) ::close(folder.fd);
+}
+
+int LinkCache::folder(std::string_view path) {
+    // Documents of one batch mostly share their folder: the last one is
+    // checked first, without building a key.
+    if (lastFolder_ && path == lastFolder_->first && (lastFolder_->second.fd >= 0 || lastFolder_->second.tried)) {
+        return lastFolder_->second.fd;
     }
-    return joinAbsolute(resolved);
+    auto [entry, added] = open_.try_emplace(std::string(path), Folder{});
+    Folder& folder = entry->second;
+    // A folder asked about once (one of the folders above the open one) is
+    // not worth opening; one asked again likely holds more documents.
+    if (!added && folder.fd < 0 && !folder.tried && opened_ < kMaxOpenFolders) {
+        folder.tried = true;
+        folder.fd = ::open(entry->first.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folder.fd >= 0) ++opened_;
+    }
+    lastFolder_ = &*entry;
+    return folder.fd;
+}
+
+const std::optional<struct stat>& LinkCache::look(const std::string& path) {
+    auto [entry, added] = status_.try_emplace(path);
+    if (!added) return entry->second;
+    auto slash = path.rfind('/');
+    int fd = -1;
+    if (slash != std::string::npos && slash + 1 < path.size()) {
+        fd = folder(slash == 0 ? std::string_view("/") : std::string_view(path).substr(0, slash));
+    }
+    struct stat status;
+    int result = fd >= 0 ? ::fstatat(fd, path.c_str() + slash + 1, &status, AT_SYMLINK_NOFOLLOW)
+                         : ::lstat(path.c_str(), &status);
+    if (result == 0) entry->second = status;
+    return entry->second;
+}
+
+const std::optional<std::string>& LinkCache::target(const std::string& path) {
+    auto [entry, added] = targets_.try_emplace(path);
+    if (added) entry->second = linkTarget(path);
+    return entry->second;
 }
 
 std::string resolve(const std::string& path, const std::optional<std::string>& folder) {
@@ -183,17 +237,27 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
 }
 
 std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links) {
-    std::string written = lexical(path, folder);
-    if (beforeDisk) beforeDisk(written);
+    auto parts = checkedParts(path, folder);
+    if (beforeDisk) beforeDisk(lexical(path, folder));
 
-    std::string realFolder = realPath(*folder, links);
-    std::string real = realPath(realFolder + "/" + path, links);
+    std::string realFolder;
+    if (links) {
+        auto [known, added] = links->folders.try_emplace(*folder);
+        if (added) known->second = realPath(*folder, links);
+        realFolder = known->second;
+    } else {
+        realFolder = realPath(*folder);
+    }
+    // The real folder holds no links, so the walk goes on from it.
+    int hops = 0;
+    std::string real = walk(realFolder == "/" ? "" : realFolder, std::move(parts), links, &hops);
     std::string prefix = realFolder + "/";
     // The folder itself is not inside it either: realPath never ends in "/".
     if (!real.starts_with(prefix))
         throw BridgeError(403, "path leaves the folder");
     // Links may lead to a hidden file or into a secret folder inside the folder.
-    if (isPrivate(split(std::string_view(real).substr(prefix.size()), false)))
+    // Without links the path below the folder is the one checked above.
+    if (hops > 0 && isPrivate(split(std::string_view(real).substr(prefix.size()), false)))
         throw BridgeError(403, kPrivate);
 
     for (std::string_view system : {"/private/var/", "/private/tmp/", "/private/etc/"})

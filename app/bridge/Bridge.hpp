@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -20,6 +21,10 @@
 #include "core/FolderWatcher.hpp"
 #include "core/Backups.hpp"
 #include "core/Recent.hpp"
+
+namespace Files {
+class LinkCache;
+}
 
 // An API request as handed to its operation, copied out of the task.
 struct ApiRequest {
@@ -119,8 +124,9 @@ public:
                       const std::map<std::string, std::string>& handles);
     // The version of a document for a version check: from `versions` while its
     // size, modification time and inode are unchanged, else read and hashed
-    // again; "missing" or "unreadable" otherwise. On disk.
-    std::string versionOf(const std::string& path);
+    // again; "missing" or "unreadable" otherwise. Within a batch of path
+    // look-ups, what the batch saw at `path` is used. On disk.
+    std::string versionOf(const std::string& path, Files::LinkCache* links = nullptr);
     // The lock of one real file path, made on first use and kept; serialises
     // saves of one file that arrive under different keys. Any thread.
     std::shared_ptr<std::mutex> fileLock(const std::string& path);
@@ -140,7 +146,7 @@ public:
     // Requests waiting for the read under way of their key.
     std::map<std::string, std::vector<std::shared_ptr<SchemeTask>>> reading;
     // Per document path: what the last version check found; entries are only replaced.
-    std::map<std::string, VersionRecord> versions;
+    std::unordered_map<std::string, VersionRecord> versions;
     std::map<std::string, std::shared_ptr<std::mutex>> fileLocks;
     // Bookmarks of documents opened by handle, made on demand; on io only.
     std::map<std::string, std::string> bookmarks;

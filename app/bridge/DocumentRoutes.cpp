@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/bridge/Bridge.hpp"
+#include "app/bridge/VersionItems.hpp"
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
 
@@ -39,23 +40,6 @@ std::string percentEncodePath(const std::string& path) {
 const std::string* queryItem(const Query& query, const char* name) {
     auto found = query.find(name);
     return found == query.end() ? nullptr : &found->second;
-}
-
-// A member's text: text as it is, a number in decimal; any other type counts as absent.
-std::string keyText(const nlohmann::json& item) {
-    auto key = item.find("key");
-    if (key == item.end()) return "";
-    if (key->is_string()) return key->get<std::string>();
-    if (key->is_number_integer()) return std::to_string(key->get<long long>());
-    if (key->is_number_unsigned()) return std::to_string(key->get<unsigned long long>());
-    if (key->is_number_float()) return key->dump();
-    return "";
-}
-
-std::optional<std::string> textMember(const nlohmann::json& item, const char* name) {
-    auto found = item.find(name);
-    if (found == item.end() || !found->is_string()) return std::nullopt;
-    return found->get<std::string>();
 }
 
 }  // namespace
@@ -164,45 +148,41 @@ void Bridge::checkVersions(const ApiRequest& request) {
             ~Done() { clear(); }
         } done{*this};
 
-        nlohmann::json items = nlohmann::json::array();
-        auto parsed = nlohmann::json::parse(body, nullptr, false);
-        if (parsed.is_object()) {
-            auto found = parsed.find("items");
-            if (found != parsed.end() && found->is_array() &&
-                std::all_of(found->begin(), found->end(), [](const auto& item) { return item.is_object(); })) {
-                items = std::move(*found);
-            }
-        }
-
-        nlohmann::json result = nlohmann::json::object();
+        std::vector<VersionItem> items = readVersionItems(body, kMaxVersionItems);
+        std::vector<std::pair<std::string, std::string>> states;
+        states.reserve(items.size());
         // The open documents mostly share the folder and its sub-folders:
         // each is looked at once per check, not once per document.
         Files::LinkCache links;
-        std::size_t count = std::min(items.size(), kMaxVersionItems);
-        for (std::size_t index = 0; index < count; ++index) {
-            const nlohmann::json& item = items[index];
+        for (VersionItem& item : items) {
             std::string state = "missing";
             std::optional<std::string> url;
-            auto file = textMember(item, "file");
-            if (file && !file->empty()) {
-                if (auto found = handles.find(*file); found != handles.end()) url = found->second;
+            if (item.file && !item.file->empty()) {
+                if (auto found = handles.find(*item.file); found != handles.end()) url = found->second;
             } else {
                 try {
-                    url = Files::resolve(textMember(item, "path").value_or(""), folder, &links);
+                    url = Files::resolve(item.path.value_or(""), folder, &links);
                 } catch (const std::exception&) {
                 }
             }
-            if (url) state = versionOf(*url);
-            result[keyText(item)] = std::move(state);
+            if (url) state = versionOf(*url, &links);
+            states.emplace_back(std::move(item.key), std::move(state));
         }
         done.clear();
-        sendJSON(task, 200, {{"versions", std::move(result)}});
+        send(task, 200, versionsAnswer(std::move(states)), "application/json");
     });
 }
 
-std::string Bridge::versionOf(const std::string& path) {
+std::string Bridge::versionOf(const std::string& path, Files::LinkCache* links) {
     struct stat status;
-    if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return "missing";
+    if (links) {
+        const auto& looked = links->look(path);
+        if (!looked) return "missing";
+        status = *looked;
+    } else if (::lstat(path.c_str(), &status) != 0) {
+        return "missing";
+    }
+    if (!S_ISREG(status.st_mode)) return "missing";
     VersionRecord seen{static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
                        static_cast<long long>(status.st_mtim.tv_nsec), static_cast<long long>(status.st_ino), ""};
     {

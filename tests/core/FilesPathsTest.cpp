@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 #include <unistd.h>
 #include "tests/support/Refusal.hpp"
 
@@ -357,4 +358,48 @@ TEST_F(FilesResolve, AnUnreadableFolderIsTakenLiterally) {
     fs::permissions(folder + "/locked", fs::perms::none);
     EXPECT_EQ(Files::resolve("locked/x.md", folder), folder + "/locked/x.md");
     fs::permissions(folder + "/locked", fs::perms::owner_all);
+}
+
+// A batch remembers what it saw and looks names up from their folders; it must
+// come to the same answer as looking at each path alone, links and all.
+TEST_F(FilesResolve, ABatchAnswersAsSingleLookUpsDo) {
+    for (int i = 0; i < 5; ++i) tmp.write("docs/notes/n" + std::to_string(i) + ".md", "n");
+    tmp.write("docs/real/a.md", "a");
+    tmp.write("docs/.ssh/id", "key");
+    tmp.write("docs/notes.txt", "plain");
+    tmp.write("outside.md", "secret");
+    link("notes", folder + "/shortcut");
+    link(folder + "/real", folder + "/abs");
+    link("../outside.md", folder + "/notes/up.md");
+    link("../.ssh/id", folder + "/notes/key.md");
+    link("../notes.txt", folder + "/notes/plain.md");
+    link("b.md", folder + "/notes/a.md");
+    link("a.md", folder + "/notes/b.md");
+    link(".", folder + "/notes/self.md");
+
+    std::vector<std::string> paths = {
+        "notes/n0.md", "notes/n1.md", "shortcut/n2.md", "notes/n3.md", "abs/a.md",      "shortcut/up.md",
+        "notes/up.md", "notes/key.md", "notes/plain.md", "notes/a.md", "shortcut/b.md", "notes/self.md",
+        "notes/new.md", "missing/x.md", ".ssh/x.md",     "notes/n4.md", "real/a.md",     "abs/../notes/n0.md",
+    };
+    Files::LinkCache links;
+    for (int round = 0; round < 2; ++round) {  // the second round answers from what the first saw
+        for (const auto& path : paths) {
+            std::string alone;
+            std::string batched;
+            auto aloneRefusal = refusal([&] { alone = Files::resolve(path, folder); });
+            auto batchRefusal = refusal([&] { batched = Files::resolve(path, folder, &links); });
+            EXPECT_EQ(batchRefusal, aloneRefusal) << path;
+            EXPECT_EQ(batched, alone) << path;
+        }
+    }
+
+    // What the batch saw of a document is what lstat sees.
+    struct stat expected;
+    ASSERT_EQ(::lstat((folder + "/notes/n1.md").c_str(), &expected), 0);
+    const auto& seen = links.look(folder + "/notes/n1.md");
+    ASSERT_TRUE(seen.has_value());
+    EXPECT_EQ(seen->st_ino, expected.st_ino);
+    EXPECT_EQ(seen->st_size, expected.st_size);
+    EXPECT_FALSE(links.look(folder + "/notes/new.md").has_value());
 }

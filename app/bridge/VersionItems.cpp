@@ -1,0 +1,165 @@
+// Reads the items with the JSON library's event parser, so the body is checked
+// by the same parser as every other request while no tree is built.
+#include "app/bridge/VersionItems.hpp"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using json = nlohmann::json;
+
+class ItemsReader final : public nlohmann::json_sax<json> {
+public:
+    explicit ItemsReader(std::size_t max) : max_(max) { items_.reserve(std::min<std::size_t>(max, 256)); }
+
+    // The items, when the body held a valid "items" array of objects.
+    std::vector<VersionItem> take() { return valid_ && itemsValid_ ? std::move(items_) : std::vector<VersionItem>(); }
+
+    bool null() override { return scalar(std::nullopt); }
+    bool boolean(bool) override { return scalar(std::nullopt); }
+    bool number_integer(number_integer_t value) override { return scalar(Text{std::to_string(value), false}); }
+    bool number_unsigned(number_unsigned_t value) override { return scalar(Text{std::to_string(value), false}); }
+    // A number with a fraction or exponent is written back as the library writes it.
+    bool number_float(number_float_t value, const string_t&) override { return scalar(Text{json(value).dump(), false}); }
+    bool string(string_t& value) override { return scalar(Text{std::move(value), true}); }
+    bool binary(binary_t&) override { return scalar(std::nullopt); }
+
+    bool start_object(std::size_t) override {
+        opening(true);
+        ++depth_;
+        return true;
+    }
+    bool end_object() override {
+        --depth_;
+        return true;
+    }
+    bool start_array(std::size_t) override {
+        opening(false);
+        ++depth_;
+        return true;
+    }
+    bool end_array() override {
+        --depth_;
+        if (depth_ == 1) inItems_ = false;
+        return true;
+    }
+    bool key(string_t& name) override {
+        if (depth_ == 1) topKey_ = std::move(name);
+        else if (depth_ == 3 && inItems_) member_ = std::move(name);
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override {
+        valid_ = false;
+        return false;
+    }
+
+private:
+    // A scalar's text, and whether it was written as text (a number was not).
+    struct Text {
+        std::string text;
+        bool isString;
+    };
+
+    // A value begins where the depth says: the whole body, the value of a
+    // top-level member, an element of "items" or a member of an item.
+    bool scalar(std::optional<Text> value) {
+        if (depth_ == 0) valid_ = false;          // the body is not an object
+        else if (depth_ == 1) beginTopValue(false);
+        else if (depth_ == 2 && inItems_) valid_ = false;  // an item that is not an object
+        else if (depth_ == 3 && inItems_) setMember(std::move(value));
+        return true;
+    }
+
+    void opening(bool isObject) {
+        if (depth_ == 0) {
+            if (!isObject) valid_ = false;
+        } else if (depth_ == 1) {
+            beginTopValue(!isObject);
+        } else if (depth_ == 2 && inItems_) {
+            current_ = nullptr;
+            if (!isObject) {
+                valid_ = false;
+            } else if (items_.size() < max_) {
+                current_ = &items_.emplace_back();
+            }
+        } else if (depth_ == 3 && inItems_) {
+            setMember(std::nullopt);
+        }
+    }
+
+    // The last "items" member counts, whatever came before it.
+    void beginTopValue(bool isArray) {
+        if (topKey_ != "items") return;
+        items_.clear();
+        current_ = nullptr;
+        itemsValid_ = isArray;
+        inItems_ = isArray;
+    }
+
+    void setMember(std::optional<Text> value) {
+        if (!current_) return;
+        if (member_ == "key") {
+            current_->key = value ? std::move(value->text) : std::string();
+        } else if (member_ == "file" || member_ == "path") {
+            std::optional<std::string> text;
+            if (value && value->isString) text = std::move(value->text);
+            (member_ == "file" ? current_->file : current_->path) = std::move(text);
+        }
+    }
+
+    const std::size_t max_;
+    std::vector<VersionItem> items_;
+    VersionItem* current_ = nullptr;
+    std::size_t depth_ = 0;
+    std::string topKey_;
+    std::string member_;
+    bool inItems_ = false;
+    bool itemsValid_ = false;
+    bool valid_ = true;
+};
+
+// Whether the text needs JSON's escapes; keys seldom do.
+bool needsEscapes(std::string_view text) {
+    return std::any_of(text.begin(), text.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
+    });
+}
+
+void appendString(std::string& out, const std::string& text) {
+    if (needsEscapes(text)) {
+        out += json(text).dump();
+        return;
+    }
+    out += '"';
+    out += text;
+    out += '"';
+}
+
+}  // namespace
+
+std::vector<VersionItem> readVersionItems(std::string_view body, std::size_t max) {
+    ItemsReader reader(max);
+    if (!json::sax_parse(body.begin(), body.end(), &reader)) return {};
+    return reader.take();
+}
+
+std::string versionsAnswer(std::vector<std::pair<std::string, std::string>> states) {
+    // Stable, so of equal keys the later item stays last and is kept.
+    std::stable_sort(states.begin(), states.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::string out = "{\"versions\":{";
+    out.reserve(16 + states.size() * 80);
+    bool first = true;
+    for (std::size_t i = 0; i < states.size(); ++i) {
+        if (i + 1 < states.size() && states[i + 1].first == states[i].first) continue;
+        if (!first) out += ',';
+        first = false;
+        appendString(out, states[i].first);
+        out += ':';
+        appendString(out, states[i].second);
+    }
+    out += "}}";
+    return out;
+}
