@@ -136,10 +136,31 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
 
 // --- Reading and versions (core/FilesRead.cpp) -------------------------------
 
+// A file kept open until this is dropped. Closing the last descriptor of a
+// file that has been replaced is when the system frees it, which for a large
+// file takes as long as writing it; a holder may choose where that happens.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(int fd) : fd_(fd) {}
+    OpenFile(OpenFile&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    OpenFile& operator=(OpenFile&& other) noexcept;
+    OpenFile(const OpenFile&) = delete;
+    OpenFile& operator=(const OpenFile&) = delete;
+    ~OpenFile() { close(); }
+    bool isOpen() const { return fd_ >= 0; }
+    void close();
+
+private:
+    int fd_ = -1;
+};
+
 // A document's bytes as they are on disk and their version.
 struct Read {
     std::string bytes;
     std::string version;
+    // The document, still open, when the reader asked to keep it.
+    OpenFile file;
 };
 
 // The SHA-256 of the bytes in 64 lower-case hexadecimal digits. Safe from any thread.
@@ -147,8 +168,9 @@ std::string version(std::string_view bytes);
 
 // Every read of a document goes through here, the save's included. 404 "the
 // file no longer exists" when nothing is there or a folder is; 500 "could not
-// read the file: " + the reason when it cannot be read.
-Read ready(const std::string& path);
+// read the file: " + the reason when it cannot be read. With `keepOpen` the
+// document stays open in the answer.
+Read ready(const std::string& path, bool keepOpen = false);
 
 // --- Safe save (core/FilesSave.cpp) -------------------------------------------
 

@@ -66,7 +66,22 @@ std::string version(std::string_view bytes) {
     return hex(digest, length);
 }
 
-Read ready(const std::string& path) {
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void OpenFile::close() {
+    // Read-only: nothing to lose, so the result says nothing.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+Read ready(const std::string& path, bool keepOpen) {
     if (beforeDisk) beforeDisk(path);
 
     struct stat status {};
@@ -104,10 +119,11 @@ Read ready(const std::string& path) {
         if (count == 0) break;
         filled += static_cast<std::size_t>(count);
     }
-    ::close(fd);
+    OpenFile file(fd);
+    if (!keepOpen) file.close();
     bytes.resize(filled);
     std::string digest = version(bytes);
-    return {std::move(bytes), std::move(digest)};
+    return {std::move(bytes), std::move(digest), std::move(file)};
 }
 
 }  // namespace Files

@@ -43,6 +43,8 @@ struct Target {
     bool exists = false;
     // The bytes on disk when the save began: put back if an in-place write fails.
     std::string old;
+    // The document as it was, open until the save is done (see retire).
+    Files::OpenFile file;
     std::optional<mode_t> permissions;
 };
 
@@ -265,6 +267,21 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
     return 0;
 }
 
+// The replaced version is no longer needed once the save is done. The
+// document was kept open through the rename, so the system frees the replaced
+// file only when it is closed, and for a large file that takes as long as
+// writing it did: a helper closes it, and drops the old bytes, while the save
+// answers.
+void retire(Target& target) {
+    if (!target.file.isOpen() && target.old.empty()) return;
+    auto leftovers = std::make_shared<std::pair<Files::OpenFile, std::string>>(std::move(target.file),
+                                                                              std::move(target.old));
+    helpers().async([leftovers] {
+        leftovers->first.close();
+        std::string().swap(leftovers->second);
+    });
+}
+
 Files::Saved checkedSave(const std::string& bytes, const std::string& path, const std::string& base, bool overwrite,
                          bool viaReplacementFolder, Backups* backups) {
     if (static_cast<std::int64_t>(bytes.size()) > Files::maxBytes) throw BridgeError(413, "file too large");
@@ -296,12 +313,13 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
 
     std::optional<std::string> backup;
     if (target.exists) {
-        Files::Read disk = Files::ready(path);
+        Files::Read disk = Files::ready(path, true);
         if (!overwrite && disk.version != base) throw BridgeError(409, kChanged);
         if (backups && (disk.version != base || backups->needsBackup(path, disk.version))) {
             backup = backups->keep(disk.bytes, target.name, std::chrono::system_clock::now());
         }
         target.old = std::move(disk.bytes);
+        target.file = std::move(disk.file);
     } else if (!base.empty() && base != "new" && !overwrite) {
         throw BridgeError(409, "the file was deleted or moved on disk since you opened it");
     }
@@ -315,6 +333,7 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
         replacementFolder(bytes, target);
     }
     if (backups) backups->wrote(path, version);
+    retire(target);
     return {std::move(version), std::move(route), std::move(backup)};
 }
 

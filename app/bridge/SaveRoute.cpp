@@ -49,10 +49,11 @@ void Bridge::saveDocument(const ApiRequest& request, const std::optional<std::st
     std::unique_lock held(*lock);
     try {
         Files::Saved saved = Files::save(body, url, base, overwrite, false, &backups);
-        appLog().add("save: " + std::to_string(body.size()) + " bytes via " + saved.route +
-                     (saved.backup ? ", earlier version kept in Backups" : ""));
         sendJSON(request.task, 200,
                  {{"saved", url}, {"bytes", body.size()}, {"version", saved.version}, {"backup", saved.backup.has_value()}});
+        // After the answer: the page waits for it, nobody waits for the log.
+        appLog().add("save: " + std::to_string(body.size()) + " bytes via " + saved.route +
+                     (saved.backup ? ", earlier version kept in Backups" : ""));
     } catch (const BridgeError& refusal) {
         appLog().add("save: refused " + std::to_string(refusal.status));
         if (refusal.status == 409) {

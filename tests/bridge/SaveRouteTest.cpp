@@ -81,6 +81,8 @@ TEST(SaveRoute, savesByPathAndAnswersTheRealPathAndVersion) {
                                              {"version", Files::version("new text")},
                                              {"backup", true}}));
     EXPECT_EQ(TempDir::read(h.doc("real.md")), "new text");
+    // The line is written once the answer is out.
+    EXPECT_TRUE(h.pumpUntil([&] { return !h.log.messages().empty(); }));
     EXPECT_EQ(h.log.messages(),
               std::vector<std::string>{"save: 8 bytes via same folder, earlier version kept in Backups"});
 }
@@ -112,7 +114,9 @@ TEST(SaveRoute, anotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
     auto answer = h.save("?path=a.md", "mine", stale, {{"x-quillmarsh-overwrite", "1"}});
     ASSERT_EQ(answer.status, 200);
     EXPECT_EQ(answer.json()["backup"], true);
-    EXPECT_EQ(h.log.messages().back(), "save: 4 bytes via same folder, earlier version kept in Backups");
+    EXPECT_TRUE(h.pumpUntil([&] {
+        return h.log.messages().back() == "save: 4 bytes via same folder, earlier version kept in Backups";
+    }));
     ASSERT_EQ(h.backupFiles().size(), 1u);
     EXPECT_EQ(TempDir::read(h.backupFiles()[0]), "theirs");
 }

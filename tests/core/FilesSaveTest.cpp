@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/stat.h>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -149,6 +150,37 @@ TEST(Save, aRefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
     EXPECT_EQ(saved.version, Files::version(large));
     EXPECT_EQ(TempDir::read(f.doc()), large);
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+}
+
+// Descriptors of this process still open on the document or on a version of
+// it that was replaced.
+std::vector<std::string> openVersionsOf(const std::string& path) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        auto target = fs::read_symlink(entry.path(), error).string();
+        if (!error && (target == path || target == path + " (deleted)")) found.push_back(entry.path());
+    }
+    return found;
+}
+
+TEST(Save, theReplacedVersionIsLetGoOnceTheSaveIsDone) {
+    for (std::size_t size : {std::size_t{4}, std::size_t{3} << 20}) {
+        SaveFixture f;
+        f.write("old");
+        Files::save(std::string(size, 'n'), f.doc(), Files::version("old"), false, false, &f.backups);
+        // Closed on a helper after the save: wait for it, within bounds.
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!openVersionsOf(f.doc()).empty() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        EXPECT_EQ(openVersionsOf(f.doc()), std::vector<std::string>{}) << size;
+
+        // A refused save lets go at once.
+        f.write("theirs");
+        refusal([&] { Files::save("mine", f.doc(), Files::version("old"), false, false, &f.backups); });
+        EXPECT_EQ(openVersionsOf(f.doc()), std::vector<std::string>{});
+    }
 }
 
 TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
