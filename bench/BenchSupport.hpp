@@ -31,15 +31,29 @@ public:
     void openFolder(const std::string&) override {}
 };
 
-// Median seconds per call over `rounds` rounds of `calls` calls.
-template <typename Body>
-double medianSeconds(int rounds, int calls, Body body) {
-    std::vector<double> perCall;
-    for (int round = 0; round < rounds; ++round) {
+// Median seconds per call of a floor and of our code, over `rounds` rounds of
+// `calls` calls each, the two taking turns round by round: noise on a busy
+// machine then falls on both alike instead of on whichever ran second.
+struct Medians {
+    double floor;
+    double ours;
+};
+template <typename Floor, typename Ours>
+Medians alternatingMedians(int rounds, int calls, Floor floor, Ours ours) {
+    std::vector<double> floorTimes;
+    std::vector<double> ourTimes;
+    auto timeRound = [calls](auto& body, std::vector<double>& into) {
         auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < calls; ++i) body();
-        perCall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / calls);
+        into.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() / calls);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        timeRound(floor, floorTimes);
+        timeRound(ours, ourTimes);
     }
-    std::sort(perCall.begin(), perCall.end());
-    return perCall[perCall.size() / 2];
+    auto median = [](std::vector<double>& values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    return {median(floorTimes), median(ourTimes)};
 }

@@ -48,8 +48,7 @@ int main() {
     const int calls = 2000;
     roundTrip();  // warm up: threads started, files cached
     queueHops();
-    double floor = medianSeconds(rounds, calls, queueHops);
-    double bridgeCost = medianSeconds(rounds, calls, roundTrip);
+    auto [floor, bridgeCost] = alternatingMedians(rounds, calls, queueHops, roundTrip);
 
     std::printf("queue hops alone (floor): %.1f us per request\n", floor * 1e6);
     std::printf("GET /api/build round trip: %.1f us per request\n", bridgeCost * 1e6);

@@ -240,24 +240,28 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     auto parts = checkedParts(path, folder);
     if (beforeDisk) beforeDisk(lexical(path, folder));
 
-    std::string realFolder;
+    std::string ownFolder;
+    const std::string* realFolder = &ownFolder;
     if (links) {
         auto [known, added] = links->folders.try_emplace(*folder);
         if (added) known->second = realPath(*folder, links);
-        realFolder = known->second;
+        realFolder = &known->second;
     } else {
-        realFolder = realPath(*folder);
+        ownFolder = realPath(*folder);
     }
     // The real folder holds no links, so the walk goes on from it.
+    std::string start;
+    start.reserve(realFolder->size() + path.size() + 2);
+    if (*realFolder != "/") start = *realFolder;
     int hops = 0;
-    std::string real = walk(realFolder == "/" ? "" : realFolder, std::move(parts), links, &hops);
-    std::string prefix = realFolder + "/";
+    std::string real = walk(std::move(start), std::move(parts), links, &hops);
     // The folder itself is not inside it either: realPath never ends in "/".
-    if (!real.starts_with(prefix))
+    std::size_t below = realFolder->size() + 1;
+    if (real.size() < below || real.compare(0, realFolder->size(), *realFolder) != 0 || real[below - 1] != '/')
         throw BridgeError(403, "path leaves the folder");
     // Links may lead to a hidden file or into a secret folder inside the folder.
     // Without links the path below the folder is the one checked above.
-    if (hops > 0 && isPrivate(split(std::string_view(real).substr(prefix.size()), false)))
+    if (hops > 0 && isPrivate(split(std::string_view(real).substr(below), false)))
         throw BridgeError(403, kPrivate);
 
     for (std::string_view system : {"/private/var/", "/private/tmp/", "/private/etc/"})

@@ -97,9 +97,11 @@ public:
     // The open folder. Written and read on io only; work moved to another queue
     // takes a copy.
     std::optional<std::string> root;
-    // Documents opened outside the folder, by handle; never shrinks. On io only;
-    // work moved to another queue takes a copy.
-    std::map<std::string, std::string> picked;
+    // Documents opened outside the folder, by handle; never shrinks. On io only.
+    // Replaced, never changed, when a handle is added, so work moved to another
+    // queue shares the list as it was instead of copying it for every request.
+    using Handles = std::map<std::string, std::string>;
+    std::shared_ptr<const Handles> picked = std::make_shared<const Handles>();
     // The Open Recent list; on io only.
     Recent recent;
     // The one backup keeper, shared by every save; safe from any thread.
@@ -109,7 +111,7 @@ public:
     // folder ("path", checked by the path rules). Throws 403. Safe from any
     // thread on copies of the folder and the handles.
     static std::string documentURL(const Query& query, const std::optional<std::string>& folder,
-                                   const std::map<std::string, std::string>& picked);
+                                   const Handles& picked);
     // "f:" + handle or "p:" + path: reads of one key share one disk read, saves
     // of one key share one queue.
     static std::string readKey(const Query& query);
@@ -120,8 +122,7 @@ public:
     void putFile(ApiRequest& request);
     // The save job of PUT /api/file, on the document's save queue, with copies
     // of the open folder and the handles taken on io.
-    void saveDocument(const ApiRequest& request, const std::optional<std::string>& folder,
-                      const std::map<std::string, std::string>& handles);
+    void saveDocument(const ApiRequest& request, const std::optional<std::string>& folder, const Handles& handles);
     // The version of a document for a version check: from `versions` while its
     // size, modification time and inode are unchanged, else read and hashed
     // again; "missing" or "unreadable" otherwise. Within a batch of path

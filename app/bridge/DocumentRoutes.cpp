@@ -45,16 +45,18 @@ const std::string* queryItem(const Query& query, const char* name) {
 }  // namespace
 
 std::string Bridge::handle(const std::string& path) {
-    for (const auto& [name, known] : picked) {
+    for (const auto& [name, known] : *picked) {
         if (known == path) return name;
     }
-    std::string name = "f" + std::to_string(picked.size() + 1);
-    picked[name] = path;
+    std::string name = "f" + std::to_string(picked->size() + 1);
+    auto next = std::make_shared<Handles>(*picked);
+    (*next)[name] = path;
+    picked = std::move(next);
     return name;
 }
 
 std::string Bridge::documentURL(const Query& query, const std::optional<std::string>& folder,
-                                const std::map<std::string, std::string>& picked) {
+                                const Handles& picked) {
     if (const std::string* file = queryItem(query, "file"); file && !file->empty()) {
         auto found = picked.find(*file);
         // The handle was made from a document the user chose: no further check.
@@ -90,7 +92,7 @@ void Bridge::getFile(const ApiRequest& request) {
         HeaderMap extra;
         std::optional<std::string> error;
         try {
-            std::string url = documentURL(query, folder, handles);
+            std::string url = documentURL(query, folder, *handles);
             Files::Read read = Files::ready(url);
             if (!queryItem(query, "file")) io.async([this, url] { recent.add("file", url); });
             body = std::move(read.bytes);
@@ -158,7 +160,7 @@ void Bridge::checkVersions(const ApiRequest& request) {
             std::string state = "missing";
             std::optional<std::string> url;
             if (item.file && !item.file->empty()) {
-                if (auto found = handles.find(*item.file); found != handles.end()) url = found->second;
+                if (auto found = handles->find(*item.file); found != handles->end()) url = found->second;
             } else {
                 try {
                     url = Files::resolve(item.path.value_or(""), folder, &links);

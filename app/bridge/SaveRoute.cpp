@@ -32,12 +32,12 @@ void Bridge::putFile(ApiRequest& request) {
     // The body moves on with the job (it may be 20 MiB); the rest is small.
     ApiRequest job{request.task, request.method, request.path, request.query, std::move(request.body), request.headers};
     queue->async([this, job = std::move(job), folder = root, handles = picked] {
-        answering(job.task, [&] { saveDocument(job, folder, handles); });
+        answering(job.task, [&] { saveDocument(job, folder, *handles); });
     });
 }
 
 void Bridge::saveDocument(const ApiRequest& request, const std::optional<std::string>& folder,
-                          const std::map<std::string, std::string>& handles) {
+                          const Handles& handles) {
     const HeaderMap& headers = request.headers;
     const std::string& body = request.body;
     Files::checkSaveBody(body, header(headers, "X-Quillmarsh-Bytes", "x-quillmarsh-bytes"));

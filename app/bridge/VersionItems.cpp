@@ -146,19 +146,25 @@ std::vector<VersionItem> readVersionItems(std::string_view body, std::size_t max
 }
 
 std::string versionsAnswer(std::vector<std::pair<std::string, std::string>> states) {
-    // Stable, so of equal keys the later item stays last and is kept.
-    std::stable_sort(states.begin(), states.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    // The positions are sorted, not the texts; of equal keys the later item
+    // sorts last and is the one kept.
+    std::vector<std::size_t> order(states.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        int compared = states[a].first.compare(states[b].first);
+        return compared != 0 ? compared < 0 : a < b;
+    });
     std::string out = "{\"versions\":{";
     out.reserve(16 + states.size() * 80);
     bool first = true;
-    for (std::size_t i = 0; i < states.size(); ++i) {
-        if (i + 1 < states.size() && states[i + 1].first == states[i].first) continue;
+    for (std::size_t i = 0; i < order.size(); ++i) {
+        const auto& [key, state] = states[order[i]];
+        if (i + 1 < order.size() && states[order[i + 1]].first == key) continue;
         if (!first) out += ',';
         first = false;
-        appendString(out, states[i].first);
+        appendString(out, key);
         out += ':';
-        appendString(out, states[i].second);
+        appendString(out, state);
     }
     out += "}}";
     return out;

@@ -70,7 +70,7 @@ TEST(Handles, samePathSameHandleNextPathNextNumber) {
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/a.md"), "f1");
     // Another spelling of the same file is another document to the handles.
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/./a.md"), "f3");
-    EXPECT_EQ(h.bridge->picked.at("f2"), "/elsewhere/b.md");
+    EXPECT_EQ(h.bridge->picked->at("f2"), "/elsewhere/b.md");
 }
 
 // --- GET /api/file -------------------------------------------------------------
