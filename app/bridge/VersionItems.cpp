@@ -2,6 +2,8 @@
 // by the same parser as every other request while no tree is built.
 #include "app/bridge/VersionItems.hpp"
 
+#include "core/JSONText.hpp"
+
 #include <algorithm>
 
 #include <nlohmann/json.hpp>
@@ -120,23 +122,6 @@ private:
     bool valid_ = true;
 };
 
-// Whether the text needs JSON's escapes; keys seldom do.
-bool needsEscapes(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == '"' || c == '\\';
-    });
-}
-
-void appendString(std::string& out, const std::string& text) {
-    if (needsEscapes(text)) {
-        out += json(text).dump();
-        return;
-    }
-    out += '"';
-    out += text;
-    out += '"';
-}
-
 }  // namespace
 
 std::vector<VersionItem> readVersionItems(std::string_view body, std::size_t max) {
@@ -162,9 +147,10 @@ std::string versionsAnswer(std::vector<std::pair<std::string, std::string>> stat
         if (i + 1 < order.size() && states[order[i + 1]].first == key) continue;
         if (!first) out += ',';
         first = false;
-        appendString(out, key);
+        // Keys came through the parser, which accepts only UTF-8; states are ours.
+        JSONText::appendString(out, key);
         out += ':';
-        appendString(out, state);
+        JSONText::appendString(out, state);
     }
     out += "}}";
     return out;

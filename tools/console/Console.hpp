@@ -43,6 +43,8 @@ private:
     void take(const std::string& line);
     void startRequest(const nlohmann::json& line);
     void emit(const nlohmann::json& value);
+    // Writes one line of JSON made elsewhere, in one piece.
+    void emitLine(std::string line);
     bool allAnswered() const;
     void finished(long long id);
 

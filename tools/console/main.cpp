@@ -1,6 +1,9 @@
 // quillmarsh-console: the real Bridge behind a line protocol instead of a web
 // view, for tests, benchmarks and debugging. One JSON object per line in, one
 // per line out; see Console.hpp for the protocol.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -44,5 +47,15 @@ int main(int argc, char** argv) {
         return 2;
     }
     smallWritesForCrashTests();
+    // The standard streams buffered on their own, not through stdio's 4 KiB
+    // buffer: an answer line of 100 KiB then leaves in one write instead of
+    // twenty-five, each of which woke the reader. Input is read on a thread of
+    // its own, so it must not flush the output (that is the main thread's).
+    std::ios::sync_with_stdio(false);
+    std::cin.tie(nullptr);
+    // Room in the pipe for a whole large answer, so writing it does not wait
+    // for the reader to take it in 64 KiB pieces. Not a pipe, or not allowed:
+    // the default stays.
+    ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
     return Console(editor, std::cin, std::cout).run();
 }
