@@ -4,6 +4,7 @@
 #include "app/bridge/Bridge.hpp"
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
+#include "core/JSONText.hpp"
 
 namespace {
 
@@ -11,35 +12,6 @@ namespace {
 constexpr std::size_t kMaxListed = 5000;
 // Quiet time after the last change before the page is told.
 constexpr auto kWatchDelay = std::chrono::seconds(1);
-
-// Appends text as a JSON string, escaped exactly as the response writer's JSON
-// library writes it (the listing only holds UTF-8 names).
-void appendQuoted(std::string& out, std::string_view text) {
-    static const char hex[] = "0123456789abcdef";
-    out += '"';
-    std::size_t plain = 0;  // start of the run of bytes that need no escape
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(text.data() + plain, i - plain);
-        plain = i + 1;
-        switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                out += "\\u00";
-                out += hex[c >> 4];
-                out += hex[c & 0xF];
-        }
-    }
-    out.append(text.data() + plain, text.size() - plain);
-    out += '"';
-}
 
 // The tree answer written straight out: thousands of paths would otherwise
 // each become a JSON object first, costing more than the walk itself.
@@ -53,7 +25,7 @@ std::string treeBody(const std::string& folder, const Files::Listing& listing) {
     for (const auto& path : listing.paths) {
         body += first ? "{\"offline\":false,\"path\":" : ",{\"offline\":false,\"path\":";
         first = false;
-        appendQuoted(body, path);
+        JSONText::appendString(body, path);
         body += '}';
     }
     body += "],\"folder\":";
