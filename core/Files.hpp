@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -193,6 +194,14 @@ Saved save(const std::string& bytes, const std::string& target, const std::strin
 std::string write(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
                   bool viaReplacementFolder, Backups* backups);
 inline std::string lastWriteRoute;
+
+// Copies of the replacement-folder route that a killed save left behind,
+// kept in Backups under the document's name and the copy's time, then
+// removed; cut-off copies are only removed. Folders changed less than
+// `settledAfter` ago are left alone: a save may be under way in them.
+// Returns how many copies were kept. Never throws.
+inline constexpr std::chrono::minutes settledAfter{10};
+int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now);
 inline std::optional<std::string> lastBackup;
 
 // --- Request body reader (core/FilesBody.cpp) --------------------------------

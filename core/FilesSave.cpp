@@ -15,6 +15,7 @@
 #include <openssl/rand.h>
 
 #include <cerrno>
+#include <dirent.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -27,6 +28,7 @@
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
+#include "core/FileRead.hpp"
 #include "core/FileWrite.hpp"
 #include "core/LogFile.hpp"
 #include "core/UserFolders.hpp"
@@ -107,6 +109,11 @@ void placeNew(const std::string& from, const std::string& target) {
 std::string temporaryPath(const Target& target) { return target.folder + "/.quillmarsh-" + uuidText() + ".tmp"; }
 
 
+// The name a replacement copy is written under: it takes the document's name
+// only once it is whole and flushed, so a copy found under a document's name
+// after a crash is always complete.
+const char* const kPartialCopy = ".partial";
+
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
     std::string base = replacementBase();
@@ -114,18 +121,31 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     if (auto made = FileWrite::makeFolders(base, 0700); !made) notSaved(made.error);
     std::string folder = base + "/save-" + uuidText();
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
+    std::string partial = folder + "/" + kPartialCopy;
     std::string copy = folder + "/" + target.name;
     auto removeCopy = [&] {
+        sys.unlink(partial.c_str());
         sys.unlink(copy.c_str());
         sys.rmdir(folder.c_str());
     };
 
     // The folder is private (0700), so the copy may carry the document's own bits.
-    auto created = FileWrite::exclusiveCreate(copy, bytes, target.permissions.value_or(0666),
+    auto created = FileWrite::exclusiveCreate(partial, bytes, target.permissions.value_or(0666),
                                               FileWrite::Permissions::umasked);
     if (!created) {
         removeCopy();
         notSaved(created.error);
+    }
+    if (sys.rename(partial.c_str(), copy.c_str()) != 0) {
+        int error = errno;
+        removeCopy();
+        notSaved(error);
+    }
+    // The copy's name must be on storage before the document is touched: it
+    // is what tells a whole copy from a cut-off one after a crash.
+    if (auto flushed = FileWrite::flushFolder(folder); !flushed) {
+        removeCopy();
+        notSaved(flushed.error);
     }
 
     if (target.exists) {
@@ -137,6 +157,12 @@ void replacementFolder(const std::string& bytes, const Target& target) {
                 if (auto restored = FileWrite::overwrite(target.path, target.old); !restored) {
                     appLog().add("save: earlier version not written back, error " + std::to_string(restored.error));
                 }
+            }
+            // Should the document hold neither version now, the copy is the
+            // only whole text left: it stays, and the next start keeps it in Backups.
+            if (FileRead::all(target.path) != target.old) {
+                appLog().add("save: the document may be cut off; the new text stays for Backups");
+                notSaved(written.error);
             }
             removeCopy();
             notSaved(written.error);
@@ -352,6 +378,64 @@ Saved save(const std::string& bytes, const std::string& target, const std::strin
     } catch (...) {
         throw BridgeError(500, "not saved: unknown error");
     }
+}
+
+int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now) {
+    std::string base = replacementBase();
+    if (base.empty()) return 0;
+    DIR* listing = ::opendir(base.c_str());
+    if (!listing) return 0;
+    std::vector<std::string> folders;
+    while (const dirent* entry = ::readdir(listing)) {
+        std::string name = entry->d_name;
+        if (name.rfind("save-", 0) == 0) folders.push_back(base + "/" + name);
+    }
+    ::closedir(listing);
+
+    int kept = 0;
+    for (const auto& folder : folders) {
+        struct stat status;
+        // Links are not ours to follow; a young folder may be a save under way
+        // in another window of the program.
+        if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
+        auto changed = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
+        if (now - changed < settledAfter) continue;
+
+        DIR* inside = ::opendir(folder.c_str());
+        if (!inside) continue;
+        std::vector<std::string> names;
+        while (const dirent* entry = ::readdir(inside)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(inside);
+
+        bool emptied = true;
+        for (const auto& name : names) {
+            std::string path = folder + "/" + name;
+            // A copy cut off by the crash was never used: the document was
+            // only written once its copy was whole.
+            if (name == kPartialCopy) {
+                ::unlink(path.c_str());
+                continue;
+            }
+            auto bytes = FileRead::all(path);
+            if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !bytes) {
+                emptied = false;
+                continue;
+            }
+            try {
+                backups.keep(*bytes, name, std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec));
+            } catch (const BridgeError&) {
+                emptied = false;  // tried again at the next start
+                continue;
+            }
+            ::unlink(path.c_str());
+            ++kept;
+        }
+        if (emptied) ::rmdir(folder.c_str());
+    }
+    return kept;
 }
 
 std::string write(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,

@@ -1,4 +1,5 @@
 #include "app/bridge/Bridge.hpp"
+#include "core/Files.hpp"
 
 #include <fstream>
 #include <sstream>
@@ -51,6 +52,16 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
 }
 
 Bridge::~Bridge() { *alive_ = false; }
+
+void Bridge::keepInterruptedSaves() {
+    io.async([this] {
+        int kept = Files::keepInterruptedSaves(backups, std::chrono::system_clock::now());
+        if (kept >= 1) {
+            appLog().add("save: " + std::to_string(kept) + (kept == 1 ? " copy" : " copies") +
+                         " of interrupted saves kept in Backups");
+        }
+    });
+}
 
 std::string Bridge::productName() const {
     auto name = info.find("name");

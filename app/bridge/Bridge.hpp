@@ -41,6 +41,11 @@ public:
     // `dataHome` is the folder that holds the support folder (the XDG data home).
     Bridge(std::string editor, Platform platform, std::string dataHome);
     ~Bridge();
+    // Copies of the new text that saves killed half-way left in the private
+    // replacement folders go into Backups, with a log line. Called once by
+    // the program at launch, not by every Bridge made (tests and benchmarks
+    // make many, and must not touch the user's folders). Work on io.
+    void keepInterruptedSaves();
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;
 

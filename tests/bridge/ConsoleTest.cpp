@@ -110,3 +110,24 @@ TEST(Console, BadLinesAreReportedNotFatal) {
 }
 
 }  // namespace
+
+namespace {
+
+// At launch the program keeps what a killed save left in its private folder.
+TEST(Console, ALaunchKeepsTheTextOfAnInterruptedSaveInBackups) {
+    TempDir home;
+    auto copy = home.write("cache/Quillmarsh/save-1/plan.md", "the text being saved");
+    std::filesystem::last_write_time(home / "cache/Quillmarsh/save-1",
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    auto result = run(home, {});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_FALSE(std::filesystem::exists(copy));
+    std::vector<std::string> kept;
+    for (const auto& entry : std::filesystem::directory_iterator(home / "data/Quillmarsh/Backups"))
+        kept.push_back(TempDir::read(entry.path()));
+    EXPECT_EQ(kept, std::vector<std::string>{"the text being saved"});
+    auto log = TempDir::read(home / "state/Quillmarsh.log");
+    EXPECT_NE(log.find("save: 1 copy of interrupted saves kept in Backups"), std::string::npos) << log;
+}
+
+}  // namespace

@@ -438,6 +438,66 @@ void PrintTo(const SweepCase& c, std::ostream* out) { *out << sweepName(c); }
 
 class SaveFaults : public testing::TestWithParam<SweepCase> {};
 
+// Writes that stop half-way, then fail for good: the document is cut off and
+// the old bytes cannot go back. The whole new text must not be thrown away.
+TEST(SaveReplacementRoute, aDocumentLeftCutOffKeepsTheNewTextForBackups) {
+    SaveFixture f;
+    f.write(std::string(100, 'o'));
+    SysCallsGuard guard;
+    auto write = sysCalls().write;
+    int calls = 0;
+    // The copy is written whole (first call); the document takes 10 bytes, then nothing more.
+    sysCalls().write = [&](int fd, const void* data, size_t count) -> ssize_t {
+        ++calls;
+        if (calls == 1) return write(fd, data, count);
+        if (calls == 2) return write(fd, data, std::min<size_t>(count, 10));
+        errno = EIO;
+        return -1;
+    };
+    std::string newText(100, 'n');
+    auto error = refusal([&] { Files::save(newText, f.doc(), Files::version(std::string(100, 'o')), false, true, nullptr); });
+    EXPECT_EQ(error.status, 500);
+    ASSERT_EQ(f.cacheLeftovers().size(), 1u);
+    auto copy = f.dir / ("cache/Quillmarsh/" + f.cacheLeftovers()[0] + "/a.md");
+    EXPECT_EQ(TempDir::read(copy), newText);
+
+    // The next start keeps it in Backups once the folder has settled.
+    sysCalls().write = write;
+    auto later = std::chrono::system_clock::now() + Files::settledAfter + std::chrono::minutes(1);
+    EXPECT_EQ(Files::keepInterruptedSaves(f.backups, later), 1);
+    ASSERT_EQ(f.backupFiles().size(), 1u);
+    EXPECT_EQ(TempDir::read(f.dir / ("Backups/" + f.backupFiles()[0])), newText);
+    EXPECT_TRUE(f.cacheLeftovers().empty());
+}
+
+TEST(SaveReplacementRoute, interruptedSavesAreKeptOnlyWhenWholeAndSettled) {
+    SaveFixture f;
+    const std::string base = f.dir / "cache/Quillmarsh";
+    auto copyIn = [&](const std::string& folder, const std::string& name, const std::string& bytes) {
+        return f.dir.write("cache/Quillmarsh/" + folder + "/" + name, bytes);
+    };
+    auto whole = copyIn("save-whole", "plan.md", "whole text");
+    fs::last_write_time(whole, fs::file_time_type::clock::now() - std::chrono::hours(2));
+    copyIn("save-cut", ".partial", "cut of");
+    copyIn("save-young", "young.md", "a save under way");
+    copyIn("other", "other.md", "not a save folder");
+    f.dir.write("elsewhere/linked.md", "behind a link");
+    fs::create_symlink(f.dir / "elsewhere", base + "/save-link");
+
+    auto now = std::chrono::system_clock::now();
+    // Only folders that have been quiet for a while count as left behind.
+    for (const char* old : {"save-whole", "save-cut", "other"}) {
+        fs::last_write_time(base + "/" + old, fs::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    EXPECT_EQ(Files::keepInterruptedSaves(f.backups, now), 1);
+    ASSERT_EQ(f.backupFiles().size(), 1u);
+    // Named after the document and the time of the copy.
+    EXPECT_EQ(f.backupFiles()[0].substr(0, 13), "plan (backup ");
+    EXPECT_EQ(TempDir::read(f.dir / ("Backups/" + f.backupFiles()[0])), "whole text");
+    EXPECT_EQ(f.cacheLeftovers(), (std::vector<std::string>{"other", "save-link", "save-young"}));
+    EXPECT_EQ(TempDir::read(f.dir / "elsewhere/linked.md"), "behind a link");
+}
+
 TEST_P(SaveFaults, neverTornNeverLostNeverAFalseSuccess) {
     const auto& c = GetParam();
     const std::size_t scale = c.large ? 400 : 1;
