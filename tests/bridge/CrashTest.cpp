@@ -2,6 +2,10 @@
 // child process and is killed with SIGKILL after a random delay, hundreds of
 // times. Whatever the moment, the document must hash to exactly the old or the
 // new version, and a save the page was told about must be on disk.
+//
+// The replacement-folder route (a folder that takes no new names) writes the
+// document in place, which a kill can cut off; there the whole new text must
+// then be in the route's private copy, which the next launch keeps in Backups.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -52,12 +56,13 @@ struct Outcome {
 // the console `delay` after its first line (the token) arrived; nothing is
 // killed when delay is absent. Reads everything it printed before it died.
 Outcome saveAndKill(const std::string& home, const std::string& folder, const std::string& text,
-                    const std::string& base, std::optional<Clock::duration> delay) {
+                    const std::string& base, std::optional<Clock::duration> delay, bool viaReplacementFolder) {
     ConsoleChild child;
     try {
         // Documents written a page at a time: a kill can land inside the write.
-        child = startConsole(QUILLMARSH_CONSOLE, QUILLMARSH_EDITOR_DIR, home,
-                             {{"QUILLMARSH_CONSOLE_WRITE_CHUNK", "4096"}});
+        std::vector<std::pair<std::string, std::string>> environment = {{"QUILLMARSH_CONSOLE_WRITE_CHUNK", "4096"}};
+        if (viaReplacementFolder) environment.emplace_back("QUILLMARSH_CONSOLE_NO_NEW_NAMES", "1");
+        child = startConsole(QUILLMARSH_CONSOLE, QUILLMARSH_EDITOR_DIR, home, environment);
     } catch (const std::exception&) {
         return {false, false, "pipe", {}};
     }
@@ -162,16 +167,36 @@ Outcome saveAndKill(const std::string& home, const std::string& folder, const st
 
 std::string versionOnDisk(const std::string& path) { return Files::version(TempDir::read(path)); }
 
-// What a killed save may leave: its hidden temporary file and the backups.
-// Cleared between runs so that hundreds of runs stay small on disk.
+// Versions of the whole copies the replacement route left in its private folder.
+std::vector<std::string> privateCopies(const TempDir& home) {
+    std::vector<std::string> versions;
+    if (!fs::exists(home / "cache/Quillmarsh")) return versions;
+    for (const auto& folder : fs::directory_iterator(home / "cache/Quillmarsh")) {
+        if (fs::exists(folder.path() / "doc.md")) versions.push_back(versionOnDisk(folder.path() / "doc.md"));
+    }
+    return versions;
+}
+
+// What a killed save may leave: its hidden temporary file, its private copy
+// and the backups. Cleared between runs so that hundreds of runs stay small.
 void clearLeftovers(const TempDir& home) {
     for (const auto& entry : fs::directory_iterator(home / "docs")) {
         if (entry.path().filename() != "doc.md") fs::remove(entry.path());
     }
     fs::remove_all(home / "data/Quillmarsh/Backups");
+    fs::remove_all(home / "cache/Quillmarsh");
 }
 
-TEST(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
+struct Route {
+    const char* name;
+    bool viaReplacementFolder;
+    int kills;
+};
+
+class Crash : public testing::TestWithParam<Route> {};
+
+TEST_P(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
+    const Route& route = GetParam();
     auto seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
@@ -186,7 +211,8 @@ TEST(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
     std::vector<Clock::duration> times;
     for (int i = 0; i < 3; ++i) {
         std::string text = randomText(random, kDocumentBytes);
-        auto outcome = saveAndKill(home.path(), folder, text, versionOnDisk(doc), std::nullopt);
+        auto outcome = saveAndKill(home.path(), folder, text, versionOnDisk(doc), std::nullopt,
+                                   route.viaReplacementFolder);
         ASSERT_TRUE(outcome.acknowledged) << outcome.failure;
         ASSERT_TRUE(outcome.exitedOnItsOwn);
         ASSERT_EQ(versionOnDisk(doc), Files::version(text));
@@ -200,29 +226,43 @@ TEST(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
     int keptOld = 0;
     int newUnanswered = 0;
     int answered = 0;
-    for (int run = 0; run < kKills; ++run) {
+    int cutOff = 0;
+    for (int run = 0; run < route.kills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         std::string before = versionOnDisk(doc);
         std::string text = randomText(random, kDocumentBytes);
         std::string after = Files::version(text);
         auto delay = std::chrono::microseconds(std::uniform_int_distribution<long long>(0, span)(random));
 
-        auto outcome = saveAndKill(home.path(), folder, text, before, delay);
+        auto outcome = saveAndKill(home.path(), folder, text, before, delay, route.viaReplacementFolder);
         ASSERT_EQ(outcome.failure, "");
         std::string now = versionOnDisk(doc);
-        ASSERT_TRUE(now == before || now == after) << "the document is neither the old nor the new version";
         if (outcome.acknowledged) {
             ASSERT_EQ(now, after) << "an acknowledged save is not on disk";
         }
-        (now == before ? keptOld : outcome.acknowledged ? answered : newUnanswered)++;
+        if (now != before && now != after) {
+            ASSERT_TRUE(route.viaReplacementFolder) << "the document is neither the old nor the new version";
+            auto copies = privateCopies(home);
+            ASSERT_NE(std::find(copies.begin(), copies.end(), after), copies.end())
+                << "the document is cut off and the new text is nowhere";
+            ++cutOff;
+        } else {
+            (now == before ? keptOld : outcome.acknowledged ? answered : newUnanswered)++;
+        }
         clearLeftovers(home);
     }
     // Where the kills landed, for whoever reads the log.
     RecordProperty("keptOld", keptOld);
     RecordProperty("newUnanswered", newUnanswered);
     RecordProperty("answered", answered);
-    std::cout << "kills: " << keptOld << " left the old version, " << newUnanswered
-              << " the new one before its answer, " << answered << " after it\n";
+    RecordProperty("cutOff", cutOff);
+    std::cout << route.name << " kills: " << keptOld << " left the old version, " << newUnanswered
+              << " the new one before its answer, " << answered << " after it, " << cutOff
+              << " a cut-off document with the whole new text kept aside\n";
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, Crash,
+                         testing::Values(Route{"sameFolder", false, kKills}, Route{"replacementFolder", true, 100}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

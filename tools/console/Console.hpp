@@ -19,8 +19,11 @@
 //
 // Test seam: with QUILLMARSH_CONSOLE_WRITE_CHUNK=N in its environment, every
 // file write of the console passes at most N bytes per system call, which
-// widens the moments a crash test can kill it in. Read by the console only;
-// the desktop program reads no such variable.
+// widens the moments a crash test can kill it in. With
+// QUILLMARSH_CONSOLE_NO_NEW_NAMES=1, making a save's temporary file beside a
+// document is refused as a folder without write permission would refuse it,
+// so saves take the replacement-folder route (root ignores real permissions).
+// Read by the console only; the desktop program reads no such variable.
 #include <deque>
 #include <iosfwd>
 #include <map>

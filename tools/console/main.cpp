@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -29,6 +30,21 @@ void smallWritesForCrashTests() {
     };
 }
 
+// Test seam, off unless the variable is set (see Console.hpp): a save's
+// temporary file cannot be made beside the document.
+void noNewNamesBesideDocuments() {
+    const char* set = std::getenv("QUILLMARSH_CONSOLE_NO_NEW_NAMES");
+    if (!set || std::string(set) != "1") return;
+    auto open = sysCalls().open;
+    sysCalls().open = [open](const char* path, int flags, mode_t mode) {
+        if ((flags & O_CREAT) && std::string(path).find("/.quillmarsh-") != std::string::npos) {
+            errno = EACCES;
+            return -1;
+        }
+        return open(path, flags, mode);
+    };
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -47,6 +63,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     smallWritesForCrashTests();
+    noNewNamesBesideDocuments();
     // The standard streams buffered on their own, not through stdio's 4 KiB
     // buffer: an answer line of 100 KiB then leaves in one write instead of
     // twenty-five, each of which woke the reader. Input is read on a thread of
