@@ -419,8 +419,9 @@ int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point
                 ::unlink(path.c_str());
                 continue;
             }
-            auto bytes = FileRead::all(path);
-            if (::lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) || !bytes) {
+            std::optional<std::string> bytes;
+            if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) bytes = FileRead::all(path);
+            if (!bytes) {
                 emptied = false;
                 continue;
             }
