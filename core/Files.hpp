@@ -113,9 +113,8 @@ public:
     const std::optional<struct stat>& look(const std::string& path);
     // The text of the link at `path` (looked at before), asked once per batch.
     const std::optional<std::string>& target(const std::string& path);
-
-    // Per open folder as given: its real path.
-    std::unordered_map<std::string, std::string> folders;
+    // The real path of an open folder as given, found once per batch.
+    const std::string& realFolder(const std::string& folder);
 
 private:
     // A folder's descriptor for look-ups in it, or -1 (lstat is used then).
@@ -127,6 +126,7 @@ private:
     };
     std::unordered_map<std::string, std::optional<struct stat>> status_;
     std::unordered_map<std::string, std::optional<std::string>> targets_;
+    std::unordered_map<std::string, std::string> realFolders_;
     std::unordered_map<std::string, Folder> open_;
     std::size_t opened_ = 0;
     // The folder asked about last (entries of open_ stay where they are).
@@ -195,6 +195,8 @@ std::string write(const std::string& bytes, const std::string& target, const std
                   bool viaReplacementFolder, Backups* backups);
 inline std::string lastWriteRoute;
 
+inline std::optional<std::string> lastBackup;
+
 // Copies of the replacement-folder route that a killed save left behind,
 // kept in Backups under the document's name and the copy's time, then
 // removed; cut-off copies are only removed. Folders changed less than
@@ -202,7 +204,6 @@ inline std::string lastWriteRoute;
 // Returns how many copies were kept. Never throws.
 inline constexpr std::chrono::minutes settledAfter{10};
 int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now);
-inline std::optional<std::string> lastBackup;
 
 // --- Request body reader (core/FilesBody.cpp) --------------------------------
 

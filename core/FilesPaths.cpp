@@ -171,16 +171,20 @@ std::vector<std::string> checkedParts(const std::string& path, const std::option
     return parts;
 }
 
+// The folder's path with the relative path appended as written; a folder
+// given with a trailing slash does not double it.
+std::string written(const std::string& path, const std::string& folder) {
+    std::string base = folder;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (base != "/") base += '/';
+    return base + path;
+}
+
 }  // namespace
 
 std::string lexical(const std::string& path, const std::optional<std::string>& folder) {
     checkedParts(path, folder);
-    // The folder's path with the relative path appended as written; a folder
-    // given with a trailing slash does not double it.
-    std::string base = *folder;
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    if (base != "/") base += '/';
-    return base + path;
+    return written(path, *folder);
 }
 
 std::string realPath(const std::string& path) { return realPath(path, nullptr); }
@@ -232,32 +236,31 @@ const std::optional<std::string>& LinkCache::target(const std::string& path) {
     return entry->second;
 }
 
+const std::string& LinkCache::realFolder(const std::string& folder) {
+    auto [entry, added] = realFolders_.try_emplace(folder);
+    if (added) entry->second = realPath(folder, this);
+    return entry->second;
+}
+
 std::string resolve(const std::string& path, const std::optional<std::string>& folder) {
     return resolve(path, folder, nullptr);
 }
 
 std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links) {
     auto parts = checkedParts(path, folder);
-    if (beforeDisk) beforeDisk(lexical(path, folder));
+    if (beforeDisk) beforeDisk(written(path, *folder));
 
     std::string ownFolder;
-    const std::string* realFolder = &ownFolder;
-    if (links) {
-        auto [known, added] = links->folders.try_emplace(*folder);
-        if (added) known->second = realPath(*folder, links);
-        realFolder = &known->second;
-    } else {
-        ownFolder = realPath(*folder);
-    }
+    const std::string& realFolder = links ? links->realFolder(*folder) : (ownFolder = realPath(*folder));
     // The real folder holds no links, so the walk goes on from it.
     std::string start;
-    start.reserve(realFolder->size() + path.size() + 2);
-    if (*realFolder != "/") start = *realFolder;
+    start.reserve(realFolder.size() + path.size() + 2);
+    if (realFolder != "/") start = realFolder;
     int hops = 0;
     std::string real = walk(std::move(start), std::move(parts), links, &hops);
     // The folder itself is not inside it either: realPath never ends in "/".
-    std::size_t below = realFolder->size() + 1;
-    if (real.size() < below || real.compare(0, realFolder->size(), *realFolder) != 0 || real[below - 1] != '/')
+    std::size_t below = realFolder.size() + 1;
+    if (real.size() < below || real.compare(0, realFolder.size(), realFolder) != 0 || real[below - 1] != '/')
         throw BridgeError(403, "path leaves the folder");
     // Links may lead to a hidden file or into a secret folder inside the folder.
     // Without links the path below the folder is the one checked above.

@@ -15,11 +15,11 @@
 #include <openssl/rand.h>
 
 #include <cerrno>
-#include <dirent.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <exception>
 #include <functional>
 #include <future>
@@ -109,6 +109,18 @@ void placeNew(const std::string& from, const std::string& target) {
 std::string temporaryPath(const Target& target) { return target.folder + "/.quillmarsh-" + uuidText() + ".tmp"; }
 
 
+// The entries of a folder, without "." and ".."; none when it cannot be read.
+std::vector<std::string> namesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
+    if (!listing) return names;
+    while (const dirent* entry = ::readdir(listing.get())) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(std::move(name));
+    }
+    return names;
+}
+
 // The name a replacement copy is written under: it takes the document's name
 // only once it is whole and flushed, so a copy found under a document's name
 // after a crash is always complete.
@@ -160,11 +172,8 @@ void replacementFolder(const std::string& bytes, const Target& target) {
             }
             // Should the document hold neither version now, the copy is the
             // only whole text left: it stays, and the next start keeps it in Backups.
-            if (FileRead::all(target.path) != target.old) {
-                appLog().add("save: the document may be cut off; the new text stays for Backups");
-                notSaved(written.error);
-            }
-            removeCopy();
+            if (FileRead::all(target.path) == target.old) removeCopy();
+            else appLog().add("save: the document may be cut off; the new text stays for Backups");
             notSaved(written.error);
         }
     } else {
@@ -383,17 +392,10 @@ Saved save(const std::string& bytes, const std::string& target, const std::strin
 int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now) {
     std::string base = replacementBase();
     if (base.empty()) return 0;
-    DIR* listing = ::opendir(base.c_str());
-    if (!listing) return 0;
-    std::vector<std::string> folders;
-    while (const dirent* entry = ::readdir(listing)) {
-        std::string name = entry->d_name;
-        if (name.rfind("save-", 0) == 0) folders.push_back(base + "/" + name);
-    }
-    ::closedir(listing);
-
     int kept = 0;
-    for (const auto& folder : folders) {
+    for (const auto& entry : namesIn(base)) {
+        if (entry.rfind("save-", 0) != 0) continue;
+        std::string folder = base + "/" + entry;
         struct stat status;
         // Links are not ours to follow; a young folder may be a save under way
         // in another window of the program.
@@ -401,17 +403,8 @@ int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point
         auto changed = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
         if (now - changed < settledAfter) continue;
 
-        DIR* inside = ::opendir(folder.c_str());
-        if (!inside) continue;
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(inside)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") names.push_back(name);
-        }
-        ::closedir(inside);
-
         bool emptied = true;
-        for (const auto& name : names) {
+        for (const auto& name : namesIn(folder)) {
             std::string path = folder + "/" + name;
             // A copy cut off by the crash was never used: the document was
             // only written once its copy was whole.

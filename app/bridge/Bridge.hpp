@@ -41,13 +41,14 @@ public:
     // `dataHome` is the folder that holds the support folder (the XDG data home).
     Bridge(std::string editor, Platform platform, std::string dataHome);
     ~Bridge();
+    Bridge(const Bridge&) = delete;
+    Bridge& operator=(const Bridge&) = delete;
+
     // Copies of the new text that saves killed half-way left in the private
     // replacement folders go into Backups, with a log line. Called once by
     // the program at launch, not by every Bridge made (tests and benchmarks
     // make many, and must not touch the user's folders). Work on io.
     void keepInterruptedSaves();
-    Bridge(const Bridge&) = delete;
-    Bridge& operator=(const Bridge&) = delete;
 
     // --- the scheme handler (RequestFrame.cpp); main thread only ---
     void start(std::shared_ptr<SchemeTask> task);
@@ -130,9 +131,9 @@ public:
     void saveDocument(const ApiRequest& request, const std::optional<std::string>& folder, const Handles& handles);
     // The version of a document for a version check: from `versions` while its
     // size, modification time and inode are unchanged, else read and hashed
-    // again; "missing" or "unreadable" otherwise. Within a batch of path
-    // look-ups, what the batch saw at `path` is used. On disk.
-    std::string versionOf(const std::string& path, Files::LinkCache* links = nullptr);
+    // again; "missing" or "unreadable" otherwise. What the check's batch of
+    // look-ups saw at `path` stands for the document's state. On disk.
+    std::string versionOf(const std::string& path, Files::LinkCache& links);
     // The lock of one real file path, made on first use and kept; serialises
     // saves of one file that arrive under different keys. Any thread.
     std::shared_ptr<std::mutex> fileLock(const std::string& path);

@@ -167,7 +167,7 @@ void Bridge::checkVersions(const ApiRequest& request) {
                 } catch (const std::exception&) {
                 }
             }
-            if (url) state = versionOf(*url, &links);
+            if (url) state = versionOf(*url, links);
             states.emplace_back(std::move(item.key), std::move(state));
         }
         done.clear();
@@ -175,16 +175,10 @@ void Bridge::checkVersions(const ApiRequest& request) {
     });
 }
 
-std::string Bridge::versionOf(const std::string& path, Files::LinkCache* links) {
-    struct stat status;
-    if (links) {
-        const auto& looked = links->look(path);
-        if (!looked) return "missing";
-        status = *looked;
-    } else if (::lstat(path.c_str(), &status) != 0) {
-        return "missing";
-    }
-    if (!S_ISREG(status.st_mode)) return "missing";
+std::string Bridge::versionOf(const std::string& path, Files::LinkCache& links) {
+    const auto& looked = links.look(path);
+    if (!looked || !S_ISREG(looked->st_mode)) return "missing";
+    const struct stat& status = *looked;
     VersionRecord seen{static_cast<long long>(status.st_size), static_cast<long long>(status.st_mtim.tv_sec),
                        static_cast<long long>(status.st_mtim.tv_nsec), static_cast<long long>(status.st_ino), ""};
     {

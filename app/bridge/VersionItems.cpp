@@ -28,20 +28,12 @@ public:
     bool string(string_t& value) override { return scalar(Text{std::move(value), true}); }
     bool binary(binary_t&) override { return scalar(std::nullopt); }
 
-    bool start_object(std::size_t) override {
-        opening(true);
-        ++depth_;
-        return true;
-    }
+    bool start_object(std::size_t) override { return enter(true); }
     bool end_object() override {
         --depth_;
         return true;
     }
-    bool start_array(std::size_t) override {
-        opening(false);
-        ++depth_;
-        return true;
-    }
+    bool start_array(std::size_t) override { return enter(false); }
     bool end_array() override {
         --depth_;
         if (depth_ == 1) inItems_ = false;
@@ -71,6 +63,12 @@ private:
         else if (depth_ == 1) beginTopValue(false);
         else if (depth_ == 2 && inItems_) valid_ = false;  // an item that is not an object
         else if (depth_ == 3 && inItems_) setMember(std::move(value));
+        return true;
+    }
+
+    bool enter(bool isObject) {
+        opening(isObject);
+        ++depth_;
         return true;
     }
 
