@@ -178,7 +178,7 @@ std::string Backups::keep(std::string_view bytes, const std::string& document, T
         // survive a power cut, so the copy is taken back and the save refused.
         auto flushed = FileWrite::flushFolder(folder_);
         if (!flushed && flushed.failed == SysCall::fsync) {
-            sysCalls().unlink(path.c_str());
+            sysCalls().unlink(AT_FDCWD, path.c_str());
             backupFailed();
         }
         return path;
@@ -216,7 +216,7 @@ int Backups::prune(Time now) const {
             icu::ParsePosition position(0);
             UDate when = format->parse(date, position);
             if (position.getErrorIndex() >= 0 || position.getIndex() != date.length()) continue;
-            if (when < cutoff && sysCalls().unlink((folder_ + "/" + entryName).c_str()) == 0) ++removed;
+            if (when < cutoff && sysCalls().unlink(AT_FDCWD, (folder_ + "/" + entryName).c_str()) == 0) ++removed;
         }
         return removed;
     } catch (...) {

@@ -44,14 +44,14 @@ WriteResult writeAll(int fd, std::string_view bytes) {
     return WriteResult::success();
 }
 
-// Fills a file that was just created at `path` through `fd` and closes it. On
+// Fills a file that was just created at `path` (in `folder`) through `fd` and closes it. On
 // failure the descriptor is closed and the file removed, whatever happened.
-WriteResult fillNewFile(int fd, const std::string& path, std::string_view bytes, mode_t mode,
+WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string_view bytes, mode_t mode,
                         Permissions permissions, const std::function<int()>& beforeWrite = {}) {
     auto& sys = sysCalls();
     auto abandon = [&](WriteResult failed) {
         if (fd >= 0) sys.close(fd);
-        sys.unlink(path.c_str());
+        sys.unlink(folder, path.c_str());
         errno = failed.error;
         return failed;
     };
@@ -74,61 +74,10 @@ WriteResult fillNewFile(int fd, const std::string& path, std::string_view bytes,
 
 constexpr int createFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
-}  // namespace
-
-std::string parentFolder(const std::string& path) {
-    auto end = path.find_last_not_of('/');
-    if (end == std::string::npos) return "/";
-    auto slash = path.rfind('/', end);
-    if (slash == std::string::npos) return ".";
-    auto last = path.find_last_not_of('/', slash);
-    if (last == std::string::npos) return "/";
-    return path.substr(0, last + 1);
-}
-
-WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
+// overwrite's steps, with the open's extra flags (O_NOFOLLOW or none).
+WriteResult writeOver(int folder, const std::string& name, std::string_view bytes, int extraFlags) {
     auto& sys = sysCalls();
-    const std::string folder = parentFolder(path);
-    std::string temporary;
-    int fd = -1;
-    // A name collision is only another writer's temporary file: take another.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + "/" + temporaryName();
-        fd = sys.open(temporary.c_str(), createFlags, mode);
-        if (fd >= 0 || errno != EEXIST) break;
-    }
-    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-
-    if (auto filled = fillNewFile(fd, temporary, bytes, mode, permissions); !filled) return filled;
-    if (sys.rename(temporary.c_str(), path.c_str()) != 0) {
-        int error = errno;
-        sys.unlink(temporary.c_str());
-        errno = error;
-        return WriteResult::failure(SysCall::rename, error);
-    }
-    // The new content is in place once rename returns; the folder flush only
-    // makes the new name durable sooner. Failing it here would report "not
-    // written" for a file that plainly was, so it is best effort.
-    flushFolder(folder);
-    return WriteResult::success();
-}
-
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
-    int fd = sysCalls().open(path.c_str(), createFlags, mode);
-    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-    return fillNewFile(fd, path, bytes, mode, permissions);
-}
-
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
-                            const std::function<int()>& beforeWrite) {
-    int fd = sysCalls().open(path.c_str(), createFlags, mode);
-    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-    return fillNewFile(fd, path, bytes, mode, permissions, beforeWrite);
-}
-
-WriteResult overwrite(const std::string& path, std::string_view bytes) {
-    auto& sys = sysCalls();
-    int fd = sys.open(path.c_str(), O_WRONLY | O_CLOEXEC, 0);
+    int fd = sys.open(folder, name.c_str(), O_WRONLY | O_CLOEXEC | extraFlags, 0);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
     auto fail = [&](WriteResult failed) {
         if (fd >= 0) sys.close(fd);
@@ -151,9 +100,76 @@ WriteResult overwrite(const std::string& path, std::string_view bytes) {
     return WriteResult::success();
 }
 
+}  // namespace
+
+std::string parentFolder(const std::string& path) {
+    auto end = path.find_last_not_of('/');
+    if (end == std::string::npos) return "/";
+    auto slash = path.rfind('/', end);
+    if (slash == std::string::npos) return ".";
+    auto last = path.find_last_not_of('/', slash);
+    if (last == std::string::npos) return "/";
+    return path.substr(0, last + 1);
+}
+
+WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
+    auto& sys = sysCalls();
+    const std::string folder = parentFolder(path);
+    std::string temporary;
+    int fd = -1;
+    // A name collision is only another writer's temporary file: take another.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary = folder + "/" + temporaryName();
+        fd = sys.open(AT_FDCWD, temporary.c_str(), createFlags, mode);
+        if (fd >= 0 || errno != EEXIST) break;
+    }
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+
+    if (auto filled = fillNewFile(fd, AT_FDCWD, temporary, bytes, mode, permissions); !filled) return filled;
+    if (sys.rename(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str()) != 0) {
+        int error = errno;
+        sys.unlink(AT_FDCWD, temporary.c_str());
+        errno = error;
+        return WriteResult::failure(SysCall::rename, error);
+    }
+    // The new content is in place once rename returns; the folder flush only
+    // makes the new name durable sooner. Failing it here would report "not
+    // written" for a file that plainly was, so it is best effort.
+    flushFolder(folder);
+    return WriteResult::success();
+}
+
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
+    return exclusiveCreateIn(AT_FDCWD, path, bytes, mode, permissions);
+}
+
+WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
+                            const std::function<int()>& beforeWrite) {
+    int fd = sysCalls().open(AT_FDCWD, path.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    return fillNewFile(fd, AT_FDCWD, path, bytes, mode, permissions, beforeWrite);
+}
+
+WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions) {
+    int fd = sysCalls().open(folder, name.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    return fillNewFile(fd, folder, name, bytes, mode, permissions);
+}
+
+WriteResult overwrite(const std::string& path, std::string_view bytes) {
+    // A path chosen by name follows its links, as any program's write would.
+    return writeOver(AT_FDCWD, path, bytes, 0);
+}
+
+WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes) {
+    return writeOver(folder, name, bytes, O_NOFOLLOW);
+}
+
+
 WriteResult append(const std::string& path, std::string_view bytes) {
     auto& sys = sysCalls();
-    int fd = sys.open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0);
+    int fd = sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
     auto written = writeAll(fd, bytes);
     int closed = sys.close(fd);
@@ -167,14 +183,18 @@ WriteResult append(const std::string& path, std::string_view bytes) {
 
 WriteResult flushFolder(const std::string& path) {
     auto& sys = sysCalls();
-    int fd = sys.open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    int fd = sys.open(AT_FDCWD, path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-    auto result = WriteResult::success();
-    if (sys.fsync(fd) != 0) result = WriteResult::failure(SysCall::fsync, errno);
+    auto result = flushFolder(fd);
     int closed = sys.close(fd);
     if (result && closed != 0) result = WriteResult::failure(SysCall::close, errno);
     if (!result) errno = result.error;
     return result;
+}
+
+WriteResult flushFolder(int fd) {
+    if (sysCalls().fsync(fd) != 0) return WriteResult::failure(SysCall::fsync, errno);
+    return WriteResult::success();
 }
 
 WriteResult makeFolders(const std::string& path, mode_t mode) {

@@ -59,6 +59,12 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
 WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
                             const std::function<int()>& beforeWrite);
 
+// exclusiveCreate of `name` inside the folder open as `folder` (AT_FDCWD: a
+// path as above). Every step stays in that folder, whatever its path leads to
+// by then. Added for saves, which must write where the path rules looked.
+WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions);
+
 // Writes `bytes` over the existing file at `path` from its first byte, cuts it
 // to their length and flushes it through the same descriptor; the file keeps
 // its identity, owner and permissions. Never creates a file (a missing one
@@ -69,6 +75,9 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
 // restores it exactly, since it only grows or cuts the file when the length
 // differs. Added for the save's replacement-folder route.
 WriteResult overwrite(const std::string& path, std::string_view bytes);
+// overwrite of `name` inside the folder open as `folder`; a link at the name
+// is not followed (the open fails with ELOOP).
+WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes);
 
 // Appends `bytes` to an existing file. Never creates one: a missing file fails
 // in step SysCall::open, so the caller can choose to write it whole instead.
@@ -77,6 +86,9 @@ WriteResult append(const std::string& path, std::string_view bytes);
 // Flushes a folder so that names just created, renamed or removed in it are
 // on storage.
 WriteResult flushFolder(const std::string& path);
+// The same for a folder already open (not with O_PATH: such a descriptor
+// cannot be flushed, and the call then fails with EBADF).
+WriteResult flushFolder(int fd);
 
 // Creates a folder and any missing parents (mode as narrowed by the umask).
 // Succeeds when the folder already exists; fails when something that is not a

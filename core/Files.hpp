@@ -74,6 +74,10 @@ inline long dotWalkMax = 50000;
 // Called with the target path just before resolve or ready touches
 // the disk. Empty in normal operation; a seam for tests.
 inline std::function<void(const std::string&)> beforeDisk;
+// Called with the real path once the path rules have accepted it, before its
+// folder is opened: the moment another program could put a link in a
+// folder's place. Empty in normal operation; a seam for tests.
+inline std::function<void(const std::string&)> afterCheck;
 
 // Whether a file name ends in .md or .markdown after full Unicode lower-casing.
 bool isMarkdown(std::string_view name);
@@ -87,8 +91,9 @@ bool isPrivate(const std::vector<std::string>& parts);
 // Throws 403 when no folder is open or the path breaks a rule.
 std::string lexical(const std::string& path, const std::optional<std::string>& folder);
 
-// The absolute path with ".", ".." and symbolic links resolved (at most 64
-// links); parts that do not exist are kept as written.
+// The absolute path with ".", ".." and symbolic links resolved; parts that do
+// not exist are kept as written. A path through more than 64 links (a loop of
+// links among them) throws 403.
 std::string realPath(const std::string& path);
 
 // lexical, then the real location on disk, which must lie inside the real
@@ -133,9 +138,11 @@ private:
     std::pair<const std::string, Folder>* lastFolder_ = nullptr;
 };
 std::string realPath(const std::string& path, LinkCache* links);
-std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links);
+// With `realFolder`, the real path of the open folder is handed back too.
+std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links,
+                    std::string* realFolder = nullptr);
 
-// --- Reading and versions (core/FilesRead.cpp) -------------------------------
+// --- Open files (core/FilesRead.cpp) ------------------------------------------
 
 // A file kept open until this is dropped. Closing the last descriptor of a
 // file that has been replaced is when the system frees it, which for a large
@@ -150,11 +157,52 @@ public:
     OpenFile& operator=(const OpenFile&) = delete;
     ~OpenFile() { close(); }
     bool isOpen() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     void close();
 
 private:
     int fd_ = -1;
 };
+
+// --- Documents held by their folder (core/FilesPlace.cpp) ---------------------
+
+// A document's folder, held open, and the document's name in it. Reads and
+// saves work only relative to this folder and never follow a link at the
+// name, so what the path rules checked is what gets read and written: a
+// folder swapped for a link after the check cannot send them anywhere else.
+struct Place {
+    // The document as the caller names it: what messages, Open Recent,
+    // Backups and the save locks go by.
+    std::string path;
+    // The folder's real path (for messages) and the document's name in it.
+    std::string folderPath;
+    std::string name;
+    // The folder, opened for reading where allowed (so that it can be
+    // flushed), else with O_PATH; not open when opening failed.
+    OpenFile folder;
+    // Why the folder could not be opened: an errno (ENOENT or ENOTDIR when it
+    // is missing), 0 when it is open.
+    int error = 0;
+    // A link stood in the place of a folder the path rules had looked at.
+    bool changed = false;
+};
+
+// The 403 answer when a link has taken the place of what was checked.
+inline constexpr const char* changedOnDisk = "the folder changed on disk while it was opened; try again";
+
+// The document at a relative path of the open folder: the path rules and the
+// real path of resolve (403 as there), then its folder opened from the open
+// folder without following any link on the way. A folder that is missing is
+// no refusal here (the caller decides: a new document, or "gone").
+Place locate(const std::string& path, const std::optional<std::string>& folder, LinkCache* links = nullptr);
+
+// A document named by an absolute path of the user's choice (a file handle,
+// the tests): links in the path are followed, as the user chose through them,
+// and the place is the real folder and name they lead to. Never throws for
+// the disk: a path through too many links gets `error` ELOOP.
+Place placeOf(const std::string& path);
+
+// --- Reading and versions (core/FilesRead.cpp) -------------------------------
 
 // A document's bytes as they are on disk and their version.
 struct Read {
@@ -168,9 +216,14 @@ struct Read {
 std::string version(std::string_view bytes);
 
 // Every read of a document goes through here, the save's included. 404 "the
-// file no longer exists" when nothing is there or a folder is; 500 "could not
-// read the file: " + the reason when it cannot be read. With `keepOpen` the
-// document stays open in the answer.
+// file no longer exists" when nothing is there or a folder is; 404 "not a
+// regular file" for a pipe, a device or a socket (never opened for waiting);
+// 413 "file too large" past maxBytes (never more is read); 403 changedOnDisk
+// when a link now stands where the place was checked; 500 "could not read the
+// file: " + the reason when it cannot be read. With `keepOpen` the document
+// stays open in the answer.
+Read ready(const Place& place, bool keepOpen = false);
+// ready(placeOf(path)).
 Read ready(const std::string& path, bool keepOpen = false);
 
 // --- Safe save (core/FilesSave.cpp) -------------------------------------------
@@ -187,6 +240,9 @@ struct Saved {
 // (`base` is the version the page read, "new" for a new document, or empty).
 // Throws only BridgeError. Blocks on the disk; saves of one document must not
 // overlap (the save endpoint serialises them).
+Saved save(const std::string& bytes, const Place& target, const std::string& base, bool overwrite,
+           bool viaReplacementFolder, Backups* backups);
+// save to placeOf(target).
 Saved save(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
            bool viaReplacementFolder, Backups* backups);
 

@@ -15,9 +15,11 @@ const char* const kNotRelative = "path must be relative to the folder";
 const char* const kPrivate =
     "path may not contain '..', '.', empty parts, hidden files or private folders";
 
-// Links followed for one path; after that a link is taken as a plain name, so
-// a loop of links ends.
+// Links followed for one path. A path that meets one more is refused, as a
+// loop of links is: taking the rest as written would leave its links for the
+// system to follow when the file is opened, wherever they lead.
 constexpr int kMaxHops = 64;
+const char* const kTooManyLinks = "path goes through too many links";
 
 bool isASCII(std::string_view text) {
     for (unsigned char c : text)
@@ -78,6 +80,7 @@ constexpr std::size_t kMaxOpenFolders = 64;
 // The real path of `parts` taken below `resolved`, an absolute path without
 // links ("" for the root). Built in one string: names are appended and cut
 // off again, never rejoined from a list. `hops` counts the links followed.
+// Throws 403 when the path needs more links than kMaxHops.
 std::string walk(std::string resolved, std::vector<std::string> parts, Files::LinkCache* links, int* hops = nullptr) {
     // The parts still to take, the next one last.
     std::vector<std::string> pending(std::make_move_iterator(parts.rbegin()), std::make_move_iterator(parts.rend()));
@@ -95,10 +98,10 @@ std::string walk(std::string resolved, std::vector<std::string> parts, Files::Li
         std::size_t before = resolved.size();
         resolved += '/';
         resolved += part;
-        if (followed >= kMaxHops) continue;
         auto target = cachedLinkTarget(resolved, links);
         // No link there (or no such file, or no permission): the name as written.
         if (!target) continue;
+        if (followed >= kMaxHops) throw BridgeError(403, kTooManyLinks);
         resolved.resize(before);
         // A relative target is read from the folder that holds the link; an
         // absolute one restarts at the root.
@@ -246,7 +249,8 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     return resolve(path, folder, nullptr);
 }
 
-std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links) {
+std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links,
+                    std::string* realFolderOut) {
     auto parts = checkedParts(path, folder);
     if (beforeDisk) beforeDisk(written(path, *folder));
 
@@ -267,8 +271,9 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     if (hops > 0 && isPrivate(split(std::string_view(real).substr(below), false)))
         throw BridgeError(403, kPrivate);
 
-    for (std::string_view system : {"/private/var/", "/private/tmp/", "/private/etc/"})
-        if (real.starts_with(system)) return real.substr(8);
+    if (realFolderOut) *realFolderOut = realFolder;
+    // Returned as found: on Linux "/private/tmp" is an ordinary folder, not
+    // another name of "/tmp", so shortening it would name a different file.
     return real;
 }
 

@@ -5,6 +5,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -81,45 +82,56 @@ void OpenFile::close() {
     fd_ = -1;
 }
 
-Read ready(const std::string& path, bool keepOpen) {
-    if (beforeDisk) beforeDisk(path);
+Read ready(const std::string& path, bool keepOpen) { return ready(placeOf(path), keepOpen); }
 
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) {
+Read ready(const Place& place, bool keepOpen) {
+    if (beforeDisk) beforeDisk(place.path);
+    if (place.changed) throw BridgeError(403, changedOnDisk);
+    if (!place.folder.isOpen()) {
         // Only "no such entry" means the document is gone. Anything else (no
         // permission on a folder, a loop of links, a failing disk) says nothing
         // about whether it exists, and a save must never take it for absent.
-        if (errno == ENOENT || errno == ENOTDIR) gone();
-        cannotRead(errno);
+        if (place.error == ENOENT || place.error == ENOTDIR) gone();
+        cannotRead(place.error);
     }
-    if (S_ISDIR(status.st_mode)) gone();
-
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a pipe named like a document would otherwise hold the
+    // read until some writer came. Never through a link at the name: the
+    // name was real when the place was made.
+    int fd = ::openat(place.folder.fd(), place.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
-        if (errno == ENOENT) gone();  // removed in the meantime
+        if (errno == ENOENT || errno == ENOTDIR) gone();
+        if (errno == ELOOP) throw BridgeError(403, changedOnDisk);
         cannotRead(errno);
     }
-    // Read to the end rather than trusting the size: the file may be growing,
-    // and some files report no size at all.
+    OpenFile file(fd);
+    // Type and size from the descriptor itself: what was opened is what is read.
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) cannotRead(errno);
+    if (S_ISDIR(status.st_mode)) gone();
+    // A pipe, a device or a socket is no document, and may never end.
+    if (!S_ISREG(status.st_mode)) throw BridgeError(404, "not a regular file");
+    if (status.st_size > maxBytes) throw BridgeError(413, "file too large");
+
+    // Read to the end rather than trusting the size: the file may be growing.
     // Room for the whole file and a chunk more, so the read that reports the
-    // end needs no second buffer.
+    // end needs no second buffer; never more than the limit and one byte.
     constexpr std::size_t chunk = 65536;
-    std::size_t expected = fstat(fd, &status) == 0 && status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
-    std::string bytes(expected + chunk, '\0');
+    constexpr std::size_t most = static_cast<std::size_t>(maxBytes) + 1;
+    std::size_t expected = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
+    std::string bytes(std::min(expected + chunk, most), '\0');
     std::size_t filled = 0;
-    for (;;) {
-        if (bytes.size() - filled < chunk) bytes.resize(bytes.size() * 2);
+    while (filled < most) {
+        if (bytes.size() - filled < chunk && bytes.size() < most) bytes.resize(std::min(bytes.size() * 2, most));
         ssize_t count = ::read(fd, bytes.data() + filled, bytes.size() - filled);
         if (count < 0) {
             if (errno == EINTR) continue;
-            int error = errno;
-            ::close(fd);
-            cannotRead(error);
+            cannotRead(errno);
         }
         if (count == 0) break;
         filled += static_cast<std::size_t>(count);
     }
-    OpenFile file(fd);
+    // It grew past the limit while it was read.
+    if (filled > static_cast<std::size_t>(maxBytes)) throw BridgeError(413, "file too large");
     if (!keepOpen) file.close();
     bytes.resize(filled);
     std::string digest = version(bytes);

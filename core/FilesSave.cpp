@@ -20,11 +20,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <exception>
 #include <functional>
 #include <future>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
@@ -37,10 +39,12 @@ namespace {
 
 const char* const kChanged = "the file was changed on disk since you opened it";
 
-// What the save learnt about the document before writing.
+// What the save learnt about the document before writing. Every step names
+// files relative to the document's folder as it was opened (`folder`), never
+// by path again.
 struct Target {
     std::string path;
-    std::string folder;
+    int folder = -1;
     std::string name;
     bool exists = false;
     // The bytes on disk when the save began: put back if an in-place write fails.
@@ -49,14 +53,6 @@ struct Target {
     Files::OpenFile file;
     std::optional<mode_t> permissions;
 };
-
-std::string lastComponent(const std::string& path) {
-    auto end = path.find_last_not_of('/');
-    if (end == std::string::npos) return path;
-    auto slash = path.rfind('/', end);
-    auto start = slash == std::string::npos ? 0 : slash + 1;
-    return path.substr(start, end + 1 - start);
-}
 
 // A version-4 UUID in its usual upper-case text form.
 std::string uuidText() {
@@ -87,7 +83,7 @@ std::string replacementBase() {
 // The rename has put the new bytes in place; flushing the folder makes that
 // survive a power cut. A failure cannot be undone any more and the document
 // is whole either way, so it is logged and the save still counts.
-void flushAfterRename(const std::string& folder) {
+void flushAfterRename(int folder) {
     auto flushed = FileWrite::flushFolder(folder);
     if (!flushed) appLog().add("save: folder not flushed after the rename, error " + std::to_string(flushed.error));
 }
@@ -95,18 +91,20 @@ void flushAfterRename(const std::string& folder) {
 // Puts a new document at `target` where there was none when the save looked,
 // without ever replacing one that appeared in the meantime. Where the file
 // system cannot promise that, a plain rename is the best it offers.
-void placeNew(const std::string& from, const std::string& target) {
+void placeNew(int fromFolder, const std::string& from, const Target& target) {
     auto& sys = sysCalls();
-    int result = sys.renameNoReplace(from.c_str(), target.c_str());
-    if (result != 0 && errno == EINVAL) result = sys.rename(from.c_str(), target.c_str());
+    int result = sys.renameNoReplace(fromFolder, from.c_str(), target.folder, target.name.c_str());
+    if (result != 0 && errno == EINVAL) result = sys.rename(fromFolder, from.c_str(), target.folder, target.name.c_str());
     if (result == 0) return;
     int error = errno;
-    sys.unlink(from.c_str());
+    sys.unlink(fromFolder, from.c_str());
     if (error == EEXIST) throw BridgeError(409, kChanged);
     notSaved(error);
 }
 
-std::string temporaryPath(const Target& target) { return target.folder + "/.quillmarsh-" + uuidText() + ".tmp"; }
+// A temporary file's name in the document's folder: hidden, so the listing
+// and the watcher pass over it.
+std::string temporaryName() { return ".quillmarsh-" + uuidText() + ".tmp"; }
 
 
 // The entries of a folder, without "." and ".."; none when it cannot be read.
@@ -126,6 +124,22 @@ std::vector<std::string> namesIn(const std::string& folder) {
 // after a crash is always complete.
 const char* const kPartialCopy = ".partial";
 
+// Whether the document now holds exactly `bytes`, read through its folder.
+bool readsBack(const Target& target, const std::string& bytes) {
+    int fd = ::openat(target.folder, target.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    Files::OpenFile held(fd);
+    std::string found(bytes.size() + 1, '\0');
+    std::size_t filled = 0;
+    while (filled < found.size()) {
+        ssize_t count = ::read(fd, found.data() + filled, found.size() - filled);
+        if (count < 0 && errno == EINTR) continue;
+        if (count <= 0) break;
+        filled += static_cast<std::size_t>(count);
+    }
+    return filled == bytes.size() && found.compare(0, filled, bytes) == 0;
+}
+
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
     std::string base = replacementBase();
@@ -136,8 +150,8 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     std::string partial = folder + "/" + kPartialCopy;
     std::string copy = folder + "/" + target.name;
     auto removeCopy = [&] {
-        sys.unlink(partial.c_str());
-        sys.unlink(copy.c_str());
+        sys.unlink(AT_FDCWD, partial.c_str());
+        sys.unlink(AT_FDCWD, copy.c_str());
         sys.rmdir(folder.c_str());
     };
 
@@ -148,7 +162,7 @@ void replacementFolder(const std::string& bytes, const Target& target) {
         removeCopy();
         notSaved(created.error);
     }
-    if (sys.rename(partial.c_str(), copy.c_str()) != 0) {
+    if (sys.rename(AT_FDCWD, partial.c_str(), AT_FDCWD, copy.c_str()) != 0) {
         int error = errno;
         removeCopy();
         notSaved(error);
@@ -161,24 +175,24 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     }
 
     if (target.exists) {
-        auto written = FileWrite::overwrite(target.path, bytes);
+        auto written = FileWrite::overwriteIn(target.folder, target.name, bytes);
         if (!written) {
             // A failed open changed nothing; after any later step the document
             // may hold part of the new text, so the old bytes go back.
             if (written.failed != SysCall::open) {
-                if (auto restored = FileWrite::overwrite(target.path, target.old); !restored) {
+                if (auto restored = FileWrite::overwriteIn(target.folder, target.name, target.old); !restored) {
                     appLog().add("save: earlier version not written back, error " + std::to_string(restored.error));
                 }
             }
             // Should the document hold neither version now, the copy is the
             // only whole text left: it stays, and the next start keeps it in Backups.
-            if (FileRead::all(target.path) == target.old) removeCopy();
+            if (readsBack(target, target.old)) removeCopy();
             else appLog().add("save: the document may be cut off; the new text stays for Backups");
             notSaved(written.error);
         }
     } else {
         try {
-            placeNew(copy, target.path);
+            placeNew(AT_FDCWD, copy, target);
         } catch (...) {
             removeCopy();
             throw;
@@ -238,27 +252,28 @@ private:
 class PendingTemporary {
 public:
     PendingTemporary(const std::string& bytes, const Target& target)
-        : path_(temporaryPath(target)), writing_([this, &bytes, &target] {
-              result_ = FileWrite::exclusiveCreate(path_, bytes, target.permissions.value_or(0666),
-                                                   FileWrite::Permissions::umasked);
+        : folder_(target.folder), name_(temporaryName()), writing_([this, &bytes, &target] {
+              result_ = FileWrite::exclusiveCreateIn(folder_, name_, bytes, target.permissions.value_or(0666),
+                                                     FileWrite::Permissions::umasked);
           }) {}
     ~PendingTemporary() {
         try {
             writing_.join();
         } catch (...) {
         }
-        if (!takenOver_ && result_) sysCalls().unlink(path_.c_str());
+        if (!takenOver_ && result_) sysCalls().unlink(folder_, name_.c_str());
     }
 
-    // The path and how writing it went; from here on the route owns the file.
+    // The name and how writing it went; from here on the route owns the file.
     std::pair<std::string, FileWrite::WriteResult> takeOver() {
         writing_.join();
         takenOver_ = true;
-        return {path_, result_};
+        return {name_, result_};
     }
 
 private:
-    const std::string path_;
+    const int folder_;
+    const std::string name_;
     FileWrite::WriteResult result_ = FileWrite::WriteResult::failure(SysCall::open, EIO);
     bool takenOver_ = false;
     Aside writing_;  // last: it starts at once and uses the members above
@@ -275,28 +290,30 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
     if (pending) {
         std::tie(temporary, created) = pending->takeOver();
     } else {
-        temporary = temporaryPath(target);
+        temporary = temporaryName();
         // Created with the document's permissions (narrowed by the umask) so a
         // private document's new text is never readable by others, not even
         // for the moment before the exact bits are set below.
-        created = FileWrite::exclusiveCreate(temporary, bytes, target.permissions.value_or(0666),
-                                             FileWrite::Permissions::umasked);
+        created = FileWrite::exclusiveCreateIn(target.folder, temporary, bytes, target.permissions.value_or(0666),
+                                               FileWrite::Permissions::umasked);
     }
     if (!created) {
         // The helper has removed whatever it created.
         if (isPermissionError(created.error)) return created.error;
         notSaved(created.error);
     }
-    if (target.permissions) sys.chmod(temporary.c_str(), *target.permissions);  // as close as we can; not a reason to refuse
+    if (target.permissions) {
+        sys.chmod(target.folder, temporary.c_str(), *target.permissions);  // as close as we can; not a reason to refuse
+    }
 
     if (target.exists) {
-        if (sys.rename(temporary.c_str(), target.path.c_str()) != 0) {
+        if (sys.rename(target.folder, temporary.c_str(), target.folder, target.name.c_str()) != 0) {
             int error = errno;
-            sys.unlink(temporary.c_str());
+            sys.unlink(target.folder, temporary.c_str());
             notSaved(error);
         }
     } else {
-        placeNew(temporary, target.path);
+        placeNew(target.folder, temporary, target);
     }
     flushAfterRename(target.folder);
     return 0;
@@ -317,21 +334,27 @@ void retire(Target& target) {
     });
 }
 
-Files::Saved checkedSave(const std::string& bytes, const std::string& path, const std::string& base, bool overwrite,
+Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, const std::string& base, bool overwrite,
                          bool viaReplacementFolder, Backups* backups) {
     if (static_cast<std::int64_t>(bytes.size()) > Files::maxBytes) throw BridgeError(413, "file too large");
+    const std::string& path = place.path;
+    if (place.changed) throw BridgeError(403, Files::changedOnDisk);
+    if (!place.folder.isOpen()) {
+        if (place.error == ENOENT || place.error == ENOTDIR) throw BridgeError(400, "the folder does not exist");
+        // Not knowing whether a document is there is not knowing it is absent.
+        throw BridgeError(500, std::string("could not read the file: ") + std::strerror(place.error));
+    }
 
     Target target;
     target.path = path;
-    target.folder = FileWrite::parentFolder(path);
-    target.name = lastComponent(path);
+    target.folder = place.folder.fd();
+    target.name = place.name;
     struct stat status;
-    if (::stat(target.folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        throw BridgeError(400, "the folder does not exist");
-    }
-    if (::stat(path.c_str(), &status) == 0) {
+    if (::fstatat(target.folder, target.name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        // The name was real when the place was made: a link there now was put
+        // in its place since, and leads who knows where.
+        if (S_ISLNK(status.st_mode)) throw BridgeError(403, Files::changedOnDisk);
         target.exists = true;
-        // The document's own bits (links followed: a link's bits are not the document's).
         target.permissions = status.st_mode & 07777;
     } else if (errno != ENOENT) {
         // Not knowing whether a document is there is not knowing it is absent:
@@ -348,7 +371,7 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
 
     std::optional<std::string> backup;
     if (target.exists) {
-        Files::Read disk = Files::ready(path, true);
+        Files::Read disk = Files::ready(place, true);
         if (!overwrite && disk.version != base) throw BridgeError(409, kChanged);
         if (backups && (disk.version != base || backups->needsBackup(path, disk.version))) {
             backup = backups->keep(disk.bytes, target.name, std::chrono::system_clock::now());
@@ -377,6 +400,11 @@ Files::Saved checkedSave(const std::string& bytes, const std::string& path, cons
 namespace Files {
 
 Saved save(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
+           bool viaReplacementFolder, Backups* backups) {
+    return save(bytes, placeOf(target), base, overwrite, viaReplacementFolder, backups);
+}
+
+Saved save(const std::string& bytes, const Place& target, const std::string& base, bool overwrite,
            bool viaReplacementFolder, Backups* backups) {
     try {
         return checkedSave(bytes, target, base, overwrite, viaReplacementFolder, backups);

@@ -139,7 +139,13 @@ void FolderWatcher::stop() {
 
 void FolderWatcher::start(const std::string& folder) {
     auto session = std::make_shared<Session>();
-    session->root = Files::realPath(folder);
+    try {
+        session->root = Files::realPath(folder);
+    } catch (const BridgeError&) {
+        // Links without end (a loop) lead to no folder: nothing to watch.
+        appLog().add("watch: the folder goes through too many links, 0 folders watched");
+        return;
+    }
     session->fd = calls().init(IN_NONBLOCK | IN_CLOEXEC);
     if (session->fd < 0) {
         // Without an instance the page still learns of changes when it asks.

@@ -1,5 +1,7 @@
 #include "core/JSONFile.hpp"
 
+#include <fcntl.h>
+
 #include "core/FileRead.hpp"
 #include "core/FileWrite.hpp"
 
@@ -21,7 +23,7 @@ void JSONFile::save(const nlohmann::json& value) const noexcept {
         FileWrite::atomicReplace(url_, text, 0600);
         // Also when the write failed: the earlier file is then made private,
         // which it should have been all along.
-        sysCalls().chmod(url_.c_str(), 0600);
+        sysCalls().chmod(AT_FDCWD, url_.c_str(), 0600);
     } catch (...) {
         // Out of memory or a value that cannot be written as JSON: the file on
         // disk stays as it was.

@@ -4,6 +4,7 @@
 #include "core/FileWrite.hpp"
 #include "core/UserFolders.hpp"
 
+#include <fcntl.h>
 #include <algorithm>
 #include <ctime>
 #include <sys/stat.h>
@@ -36,7 +37,7 @@ void LogFile::prepare() {
     if (auto start = FileRead::prefix(url_, header.size())) {
         // The header is ASCII, so comparing bytes is comparing the repaired text.
         if (*start == header) return;
-        sysCalls().unlink(url_.c_str());
+        sysCalls().unlink(AT_FDCWD, url_.c_str());
     }
     replace(std::string(header) + "\n");
 }
@@ -68,7 +69,7 @@ void LogFile::write(std::string_view text) {
 void LogFile::replace(std::string_view text) {
     FileWrite::makeFolders(FileWrite::parentFolder(url_));
     FileWrite::atomicReplace(url_, text, 0600);
-    sysCalls().chmod(url_.c_str(), 0600);
+    sysCalls().chmod(AT_FDCWD, url_.c_str(), 0600);
 }
 
 void LogFile::trim() {

@@ -4,6 +4,7 @@
 #include "core/SysCalls.hpp"
 #include "core/UserFolders.hpp"
 
+#include <fcntl.h>
 #include <cerrno>
 #include <sys/stat.h>
 
@@ -21,9 +22,9 @@ bool exists(const std::string& path) {
 // a dangling link); plain rename only where the file system cannot promise that.
 bool move(const std::string& from, const std::string& to) {
     auto& sys = sysCalls();
-    if (sys.renameNoReplace(from.c_str(), to.c_str()) == 0) return true;
+    if (sys.renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) return true;
     if (errno != EINVAL) return false;
-    return sys.rename(from.c_str(), to.c_str()) == 0;
+    return sys.rename(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0;
 }
 
 }  // namespace

@@ -13,14 +13,16 @@
 
 namespace {
 
-int renameWithoutReplacing(const char* from, const char* to) {
+int renameWithoutReplacing(int fromFolder, const char* from, int toFolder, const char* to) {
 #ifdef SYS_renameat2
     // Called through syscall() because older C libraries have no wrapper.
-    long result = ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+    long result = ::syscall(SYS_renameat2, fromFolder, from, toFolder, to, RENAME_NOREPLACE);
     if (result == -1 && errno == ENOSYS) errno = EINVAL;
     return static_cast<int>(result);
 #else
+    (void)fromFolder;
     (void)from;
+    (void)toFolder;
     (void)to;
     errno = EINVAL;
     return -1;
@@ -49,17 +51,19 @@ std::string_view sysCallName(SysCall call) {
 
 SysCalls SysCalls::real() {
     SysCalls calls;
-    calls.open = [](const char* path, int flags, mode_t mode) { return ::open(path, flags, mode); };
+    calls.open = [](int folder, const char* path, int flags, mode_t mode) { return ::openat(folder, path, flags, mode); };
     calls.write = [](int fd, const void* bytes, size_t count) { return ::write(fd, bytes, count); };
     calls.fsync = [](int fd) { return ::fsync(fd); };
-    calls.rename = [](const char* from, const char* to) { return ::rename(from, to); };
+    calls.rename = [](int fromFolder, const char* from, int toFolder, const char* to) {
+        return ::renameat(fromFolder, from, toFolder, to);
+    };
     calls.renameNoReplace = renameWithoutReplacing;
     calls.close = [](int fd) { return ::close(fd); };
-    calls.unlink = [](const char* path) { return ::unlink(path); };
+    calls.unlink = [](int folder, const char* path) { return ::unlinkat(folder, path, 0); };
     calls.rmdir = [](const char* path) { return ::rmdir(path); };
     calls.mkdir = [](const char* path, mode_t mode) { return ::mkdir(path, mode); };
     calls.fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); };
-    calls.chmod = [](const char* path, mode_t mode) { return ::chmod(path, mode); };
+    calls.chmod = [](int folder, const char* path, mode_t mode) { return ::fchmodat(folder, path, mode, 0); };
     calls.ftruncate = [](int fd, off_t length) { return ::ftruncate(fd, length); };
     return calls;
 }

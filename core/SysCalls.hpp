@@ -7,7 +7,11 @@
 // for success. Reading goes straight to the C library: a failed read cannot
 // damage anything.
 //
-// Each entry follows its C library call: -1 with errno set on failure.
+// Each entry follows its C library call: -1 with errno set on failure. Calls
+// that name a file take the folder it is named in, as the *at() calls do:
+// AT_FDCWD for an ordinary path, or a folder held open by descriptor, so that
+// a document's save stays in the folder that was checked even if a link is
+// put in that folder's place meanwhile.
 #include <functional>
 #include <string_view>
 #include <sys/types.h>
@@ -31,19 +35,19 @@ enum class SysCall {
 std::string_view sysCallName(SysCall call);
 
 struct SysCalls {
-    std::function<int(const char* path, int flags, mode_t mode)> open;
+    std::function<int(int folder, const char* path, int flags, mode_t mode)> open;
     std::function<ssize_t(int fd, const void* bytes, size_t count)> write;
     std::function<int(int fd)> fsync;
-    std::function<int(const char* from, const char* to)> rename;
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> rename;
     // rename that fails with EEXIST when anything is at `to`; -1 with EINVAL
     // where the kernel or the file system cannot promise that.
-    std::function<int(const char* from, const char* to)> renameNoReplace;
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> renameNoReplace;
     std::function<int(int fd)> close;
-    std::function<int(const char* path)> unlink;
+    std::function<int(int folder, const char* path)> unlink;
     std::function<int(const char* path)> rmdir;
     std::function<int(const char* path, mode_t mode)> mkdir;
     std::function<int(int fd, mode_t mode)> fchmod;
-    std::function<int(const char* path, mode_t mode)> chmod;
+    std::function<int(int folder, const char* path, mode_t mode)> chmod;
     std::function<int(int fd, off_t length)> ftruncate;
 
     // The table of the real calls.

@@ -22,9 +22,7 @@
 #include "core/Backups.hpp"
 #include "core/Recent.hpp"
 
-namespace Files {
-class LinkCache;
-}
+#include "core/Files.hpp"
 
 // An API request as handed to its operation, copied out of the task.
 struct ApiRequest {
@@ -118,6 +116,13 @@ public:
     // thread on copies of the folder and the handles.
     static std::string documentURL(const Query& query, const std::optional<std::string>& folder,
                                    const Handles& picked);
+    // The same document with its folder held open (see Files::Place): what
+    // reads and saves use. Throws 403 as documentURL does.
+    static Files::Place documentPlace(const Query& query, const std::optional<std::string>& folder,
+                                      const Handles& picked);
+    // The real path of a place: what its file lock is found by, so that a
+    // handle and a path naming one file share the lock.
+    static std::string lockKey(const Files::Place& place);
     // "f:" + handle or "p:" + path: reads of one key share one disk read, saves
     // of one key share one queue.
     static std::string readKey(const Query& query);
@@ -133,7 +138,8 @@ public:
     // size, modification time and inode are unchanged, else read and hashed
     // again; "missing" or "unreadable" otherwise. What the check's batch of
     // look-ups saw at `path` stands for the document's state. On disk.
-    std::string versionOf(const std::string& path, Files::LinkCache& links);
+    // `place` opens the document, should it need reading.
+    std::string versionOf(const std::string& path, Files::LinkCache& links, const std::function<Files::Place()>& place);
     // The lock of one real file path, made on first use and kept; serialises
     // saves of one file that arrive under different keys. Any thread.
     std::shared_ptr<std::mutex> fileLock(const std::string& path);

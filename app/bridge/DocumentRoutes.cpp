@@ -67,8 +67,24 @@ std::string Bridge::documentURL(const Query& query, const std::optional<std::str
     return Files::resolve(path ? *path : std::string(), folder);
 }
 
+Files::Place Bridge::documentPlace(const Query& query, const std::optional<std::string>& folder,
+                                   const Handles& picked) {
+    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) {
+        return Files::placeOf(documentURL(query, folder, picked));
+    }
+    const std::string* path = queryItem(query, "path");
+    return Files::locate(path ? *path : std::string(), folder);
+}
+
+std::string Bridge::lockKey(const Files::Place& place) {
+    if (place.name.empty()) return place.path;
+    return place.folderPath == "/" ? "/" + place.name : place.folderPath + "/" + place.name;
+}
+
 std::string Bridge::readKey(const Query& query) {
-    if (const std::string* file = queryItem(query, "file")) return "f:" + *file;
+    // The same choice as documentPlace: an empty handle names no document,
+    // so the path does.
+    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) return "f:" + *file;
     const std::string* path = queryItem(query, "path");
     return "p:" + (path ? *path : std::string());
 }
@@ -92,9 +108,17 @@ void Bridge::getFile(const ApiRequest& request) {
         HeaderMap extra;
         std::optional<std::string> error;
         try {
-            std::string url = documentURL(query, folder, *handles);
-            Files::Read read = Files::ready(url);
-            if (!queryItem(query, "file")) io.async([this, url] { recent.add("file", url); });
+            Files::Place place = documentPlace(query, folder, *handles);
+            const std::string& url = place.path;
+            Files::Read read;
+            {
+                // A save writing the document in place holds this lock: the
+                // page never receives half a document.
+                auto lock = fileLock(lockKey(place));
+                std::lock_guard held(*lock);
+                read = Files::ready(place);
+            }
+            if (!readKey(query).starts_with("f:")) io.async([this, url] { recent.add("file", url); });
             body = std::move(read.bytes);
             extra["X-Quillmarsh-Version"] = std::move(read.version);
             extra["X-Quillmarsh-Location"] = percentEncodePath(url);
@@ -159,15 +183,22 @@ void Bridge::checkVersions(const ApiRequest& request) {
         for (VersionItem& item : items) {
             std::string state = "missing";
             std::optional<std::string> url;
+            // How the document is opened should it need reading: from its
+            // checked folder, as every read is.
+            std::function<Files::Place()> place;
             if (item.file && !item.file->empty()) {
-                if (auto found = handles->find(*item.file); found != handles->end()) url = found->second;
+                if (auto found = handles->find(*item.file); found != handles->end()) {
+                    url = found->second;
+                    place = [&] { return Files::placeOf(*url); };
+                }
             } else {
                 try {
                     url = Files::resolve(item.path.value_or(""), folder, &links);
+                    place = [&] { return Files::locate(item.path.value_or(""), folder, &links); };
                 } catch (const std::exception&) {
                 }
             }
-            if (url) state = versionOf(*url, links);
+            if (url) state = versionOf(*url, links, place);
             states.emplace_back(std::move(item.key), std::move(state));
         }
         done.clear();
@@ -175,7 +206,8 @@ void Bridge::checkVersions(const ApiRequest& request) {
     });
 }
 
-std::string Bridge::versionOf(const std::string& path, Files::LinkCache& links) {
+std::string Bridge::versionOf(const std::string& path, Files::LinkCache& links,
+                              const std::function<Files::Place()>& place) {
     const auto& looked = links.look(path);
     if (!looked || !S_ISREG(looked->st_mode)) return "missing";
     const struct stat& status = *looked;
@@ -191,7 +223,10 @@ std::string Bridge::versionOf(const std::string& path, Files::LinkCache& links) 
         }
     }
     try {
-        seen.version = Files::ready(path).version;
+        Files::Place opened = place();
+        auto lock = fileLock(lockKey(opened));
+        std::lock_guard held(*lock);
+        seen.version = Files::ready(opened).version;
     } catch (const std::exception&) {
         return "unreadable";
     }

@@ -41,14 +41,15 @@ void Bridge::saveDocument(const ApiRequest& request, const std::optional<std::st
     const HeaderMap& headers = request.headers;
     const std::string& body = request.body;
     Files::checkSaveBody(body, header(headers, "X-Quillmarsh-Bytes", "x-quillmarsh-bytes"));
-    std::string url = documentURL(request.query, folder, handles);
+    Files::Place place = documentPlace(request.query, folder, handles);
+    const std::string& url = place.path;
     std::string base = header(headers, "X-Quillmarsh-Base-Version", "x-quillmarsh-base-version").value_or("");
     bool overwrite = header(headers, "X-Quillmarsh-Overwrite", "x-quillmarsh-overwrite") == "1";
 
-    auto lock = fileLock(url);
+    auto lock = fileLock(lockKey(place));
     std::unique_lock held(*lock);
     try {
-        Files::Saved saved = Files::save(body, url, base, overwrite, false, &backups);
+        Files::Saved saved = Files::save(body, place, base, overwrite, false, &backups);
         sendJSON(request.task, 200,
                  {{"saved", url}, {"bytes", body.size()}, {"version", saved.version}, {"backup", saved.backup.has_value()}});
         // After the answer: the page waits for it, nobody waits for the log.
@@ -61,7 +62,7 @@ void Bridge::saveDocument(const ApiRequest& request, const std::optional<std::st
             // save whose answer the page never saw): say so, so the page can
             // take it as its own instead of asking the user.
             try {
-                if (backups.lastWritten(url) == Files::ready(url).version) {
+                if (backups.lastWritten(url) == Files::ready(place).version) {
                     sendJSON(request.task, 409, {{"error", refusal.message}, {"byThisApp", true}});
                     return;
                 }

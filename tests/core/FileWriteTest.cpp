@@ -3,6 +3,7 @@
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -215,13 +216,13 @@ TEST(SysCalls, renameNoReplaceRefusesAnExistingTarget) {
     auto to = dir.write("to", "staying");
 
     errno = 0;
-    int result = sysCalls().renameNoReplace(from.c_str(), to.c_str());
+    int result = sysCalls().renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str());
     if (result == -1 && errno == EINVAL) GTEST_SKIP() << "this file system cannot refuse to replace";
 
     EXPECT_EQ(result, -1);
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(TempDir::read(to), "staying");
-    EXPECT_EQ(sysCalls().renameNoReplace(from.c_str(), (dir / "new").c_str()), 0);
+    EXPECT_EQ(sysCalls().renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, (dir / "new").c_str()), 0);
     EXPECT_EQ(TempDir::read(dir / "new"), "moving");
 }
 

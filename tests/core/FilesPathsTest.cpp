@@ -227,12 +227,14 @@ TEST(FilesRealPath, ALongTargetIsReadWhole) {
     EXPECT_EQ(Files::realPath(dir / "long/x.md"), target + "/x.md");
 }
 
-TEST(FilesRealPath, FollowsAtMost64Links) {
+TEST(FilesRealPath, FollowsAtMost64LinksAndRefusesMore) {
     TempDir dir;
     std::string root = Files::realPath(dir.path().string());
-    // A chain l0 -> l1 -> ... -> l70: the 64th hop lands on l64, which is then taken as a name.
-    for (int i = 0; i < 70; ++i) link("l" + std::to_string(i + 1), dir / ("l" + std::to_string(i)));
-    EXPECT_EQ(Files::realPath(root + "/l0"), root + "/l64");
+    // A chain l0 -> l1 -> ... -> l65: 64 hops from l1 end on l65, a plain name;
+    // from l0 the 65th link is one too many.
+    for (int i = 0; i < 65; ++i) link("l" + std::to_string(i + 1), dir / ("l" + std::to_string(i)));
+    EXPECT_EQ(Files::realPath(root + "/l1"), root + "/l65");
+    EXPECT_EQ(refusal([&] { Files::realPath(root + "/l0"); }), BridgeError(403, "path goes through too many links"));
 }
 
 // --- resolve --------------------------------------------------------------------
@@ -323,15 +325,25 @@ TEST_F(FilesResolve, TheFolderItselfLeavesIt) {
     EXPECT_EQ(resolveRefusal("parent.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, ACycleOfLinksEnds) {
+TEST_F(FilesResolve, RunningOutOfLinksIsRefusedWhereverTheRestLeads) {
+    // Past the budget the rest of the path would be left to the system, which
+    // follows its links wherever they lead: outside, in the last two cases.
+    fs::create_directories(tmp / "outside");
+    tmp.write("outside/secret.md", "secret");
     link("b.md", folder + "/a.md");
     link("a.md", folder + "/b.md");
     link("self.md", folder + "/self.md");
-    // 64 hops from a.md land on a.md again, which is then taken as a plain name
-    // and checked like any other path.
-    EXPECT_EQ(Files::resolve("a.md", folder), folder + "/a.md");
-    EXPECT_EQ(Files::resolve("b.md", folder), folder + "/b.md");
-    EXPECT_EQ(Files::resolve("self.md", folder), folder + "/self.md");
+    link(".", folder + "/me");
+    link("../outside", folder + "/linkdir");
+    for (int i = 0; i < 65; ++i) link("c" + std::to_string(i + 1) + ".md", folder + "/c" + std::to_string(i) + ".md");
+    link(tmp / "outside/secret.md", folder + "/c65.md");
+    std::string me64;
+    for (int i = 0; i < 64; ++i) me64 += "me/";
+    for (const std::string& path : std::vector<std::string>{"a.md", "b.md", "self.md", "c0.md", me64 + "linkdir/secret.md"}) {
+        EXPECT_EQ(resolveRefusal(path), BridgeError(403, "path goes through too many links")) << path.substr(0, 40);
+    }
+    // Within the budget a chain is followed as ever, and here leaves the folder.
+    EXPECT_EQ(resolveRefusal("c2.md"), BridgeError(403, kLeaves));
 }
 
 TEST_F(FilesResolve, AFolderOpenedThroughALinkGivesRealPaths) {

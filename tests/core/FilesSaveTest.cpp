@@ -264,22 +264,20 @@ TEST(Save, aSavedDocumentAndItsFolderAreFlushedInThatOrder) {
     SysCallsGuard guard;
     std::vector<std::string> events;
     auto& sys = sysCalls();
-    auto open = sys.open;
     auto fsync = sys.fsync;
     auto rename = sys.rename;
-    std::map<int, std::string> opened;
-    sys.open = [&, open](const char* path, int flags, mode_t mode) {
-        int fd = open(path, flags, mode);
-        opened[fd] = (flags & O_DIRECTORY) ? "folder " + fs::path(path).filename().string() : "file";
-        return fd;
-    };
+    // What a descriptor is, asked of the descriptor: the folder is opened
+    // outside the table (it is held from the path check on).
     sys.fsync = [&, fsync](int fd) {
-        events.push_back("flush " + opened[fd]);
+        struct stat status {};
+        ::fstat(fd, &status);
+        auto name = fs::read_symlink("/proc/self/fd/" + std::to_string(fd)).filename().string();
+        events.push_back(S_ISDIR(status.st_mode) ? "flush folder " + name : "flush file");
         return fsync(fd);
     };
-    sys.rename = [&, rename](const char* from, const char* to) {
+    sys.rename = [&, rename](int fromFolder, const char* from, int toFolder, const char* to) {
         events.push_back("rename");
-        return rename(from, to);
+        return rename(fromFolder, from, toFolder, to);
     };
     Files::save("new", f.doc(), Files::version("old"), false, false, nullptr);
     EXPECT_EQ(events, (std::vector<std::string>{"flush file", "rename", "flush folder docs"}));
@@ -337,17 +335,25 @@ class NewNamesRefused {
 public:
     NewNamesRefused(std::string folder, int error = EACCES) : folder_(std::move(folder)) {
         auto& sys = sysCalls();
-        auto inFolder = [folder = folder_](const char* path) { return FileWrite::parentFolder(path) == folder; };
+        struct stat own {};
+        ::stat(folder_.c_str(), &own);
+        // A name in the folder: by path, or relative to a descriptor of it.
+        auto inFolder = [folder = folder_, own](int at, const char* path) {
+            if (at == AT_FDCWD) return FileWrite::parentFolder(path) == folder;
+            struct stat held {};
+            return ::fstat(at, &held) == 0 && held.st_ino == own.st_ino && held.st_dev == own.st_dev &&
+                   std::string_view(path).find('/') == std::string_view::npos;
+        };
         auto open = sys.open;
-        sys.open = [=](const char* path, int flags, mode_t mode) {
-            if ((flags & O_CREAT) && inFolder(path)) return errno = error, -1;
-            return open(path, flags, mode);
+        sys.open = [=](int at, const char* path, int flags, mode_t mode) {
+            if ((flags & O_CREAT) && inFolder(at, path)) return errno = error, -1;
+            return open(at, path, flags, mode);
         };
         for (auto* rename : {&sys.rename, &sys.renameNoReplace}) {
             auto previous = *rename;
-            *rename = [=](const char* from, const char* to) {
-                if (inFolder(to)) return errno = error, -1;
-                return previous(from, to);
+            *rename = [=](int fromFolder, const char* from, int toFolder, const char* to) {
+                if (inFolder(toFolder, to)) return errno = error, -1;
+                return previous(fromFolder, from, toFolder, to);
             };
         }
     }

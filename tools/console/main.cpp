@@ -36,12 +36,13 @@ void noNewNamesBesideDocuments() {
     const char* set = std::getenv("QUILLMARSH_CONSOLE_NO_NEW_NAMES");
     if (!set || std::string(set) != "1") return;
     auto open = sysCalls().open;
-    sysCalls().open = [open](const char* path, int flags, mode_t mode) {
-        if ((flags & O_CREAT) && std::string(path).find("/.quillmarsh-") != std::string::npos) {
+    sysCalls().open = [open](int folder, const char* path, int flags, mode_t mode) {
+        // Temporary files are named in the document's folder, held open.
+        if ((flags & O_CREAT) && std::string_view(path).starts_with(".quillmarsh-")) {
             errno = EACCES;
             return -1;
         }
-        return open(path, flags, mode);
+        return open(folder, path, flags, mode);
     };
 }
 
