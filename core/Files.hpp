@@ -74,8 +74,8 @@ inline long dotWalkMax = 50000;
 // Called with the target path just before resolve or ready touches
 // the disk. Empty in normal operation; a seam for tests.
 inline std::function<void(const std::string&)> beforeDisk;
-// Called with the real path once the path rules have accepted it, before its
-// folder is opened: the moment another program could put a link in a
+// Called with the real path once the path rules have accepted it (or links
+// of a chosen document's path are resolved), before its folder is opened: the moment another program could put a link in a
 // folder's place. Empty in normal operation; a seam for tests.
 inline std::function<void(const std::string&)> afterCheck;
 

@@ -141,6 +141,7 @@ Place placeOf(const std::string& path) {
         place.error = ELOOP;
         return place;
     }
+    if (afterCheck) afterCheck(real);
     splitReal(real, place);
     if (place.name.empty()) {
         place.error = ENOENT;
