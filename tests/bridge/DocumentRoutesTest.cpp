@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "core/Files.hpp"
 #include "tests/support/BridgeHarness.hpp"
@@ -200,6 +202,53 @@ TEST(ReadFile, aFailedReadAnswersEveryWaitingRequestWithTheSameError) {
     EXPECT_EQ(second->answer->body, first->answer->body);
     std::lock_guard lock(h.bridge->versionsLock);
     EXPECT_TRUE(h.bridge->reading.empty());
+}
+
+TEST(ReadFile, anEmptyHandleNeverJoinsAnotherDocumentsRead) {
+    BridgeHarness h;
+    h.dir.write("docs/a.md", "a text");
+    h.dir.write("docs/b.md", "b text");
+    openFolder(h, h.dir / "docs");
+    DiskGate gate;
+    auto a = h.task("GET", "/api/file?file=&path=a.md", std::string(), h.tokenHeaders());
+    auto b = h.task("GET", "/api/file?file=&path=b.md", std::string(), h.tokenHeaders());
+    h.bridge->start(a);
+    ASSERT_TRUE(gate.waitForEntered(1));
+    h.bridge->start(b);
+    // b's read starts on its own: both reach the disk.
+    ASSERT_TRUE(gate.waitForEntered(2));
+    gate.release();
+    ASSERT_TRUE(h.pumpUntil([&] { return a->answer && b->answer; }));
+    EXPECT_EQ(a->answer->body, "a text");
+    EXPECT_EQ(b->answer->body, "b text");
+}
+
+TEST(ReadFile, pipesNamedLikeDocumentsNeitherHangNorBlockOtherWork) {
+    BridgeHarness h;
+    fs::create_directories(h.dir / "docs");
+    h.dir.write("docs/a.md", "a text");
+    openFolder(h, h.dir / "docs");
+    // More pipes than the disk queue has threads: each would have held one.
+    std::vector<std::shared_ptr<FakeTask>> reads;
+    for (int i = 0; i < 20; ++i) {
+        std::string name = "p" + std::to_string(i) + ".md";
+        ASSERT_EQ(::mkfifo((h.dir / ("docs/" + name)).c_str(), 0600), 0);
+        reads.push_back(h.task("GET", "/api/file?path=" + name, std::string(), h.tokenHeaders()));
+        h.bridge->start(reads.back());
+    }
+    ASSERT_TRUE(h.pumpUntil([&] {
+        return std::all_of(reads.begin(), reads.end(), [](const auto& task) { return task->answer.has_value(); });
+    }));
+    for (const auto& task : reads) EXPECT_EQ(task->answer->status, 404);
+    EXPECT_EQ(h.request("GET", "/api/file?path=a.md").body, "a text");
+
+    // A save onto a pipe is refused, and lets the next save of that name go.
+    HeaderMap headers = h.tokenHeaders();
+    headers["X-Quillmarsh-Bytes"] = "3";
+    headers["X-Quillmarsh-Base-Version"] = "new";
+    EXPECT_EQ(h.request("PUT", "/api/file?path=p0.md", "new", headers).status, 404);
+    EXPECT_EQ(h.request("PUT", "/api/file?path=p0.md", "new", headers).status, 404);
+    EXPECT_EQ(h.request("PUT", "/api/file?path=b.md", "new", headers).status, 200);
 }
 
 // --- POST /api/versions ----------------------------------------------------------

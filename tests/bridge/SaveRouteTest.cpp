@@ -4,6 +4,14 @@
 
 #include "core/Files.hpp"
 #include "tests/support/BridgeHarness.hpp"
+#include "tests/support/FaultInjection.hpp"
+#include "tests/support/ScopedEnv.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -173,6 +181,65 @@ TEST(SaveRoute, refusalsOfTheSavePassThrough) {
     EXPECT_EQ(h.save("?path=missing/a.md", "x", "new").error(), "the folder does not exist");
     EXPECT_EQ(h.save("?path=a.txt", "x", "new").error(), "only .md and .markdown files");
     EXPECT_FALSE(fs::exists(h.doc()));
+}
+
+// Where the folder takes no new names the document is written in place, and
+// for a moment holds part of the new text. Our own reads wait for the save.
+TEST(SaveRoute, aReadDuringAnInPlaceSaveGetsAWholeVersion) {
+    SaveHarness h;
+    ScopedEnv cache("XDG_CACHE_HOME", h.dir / "cache");
+    std::string old(64, 'o');
+    std::string text(64, 'n');
+    h.dir.write("docs/a.md", old);
+    struct stat document {};
+    ASSERT_EQ(::stat(h.doc().c_str(), &document), 0);
+
+    SysCallsGuard guard;
+    auto& sys = sysCalls();
+    auto open = sys.open;
+    sys.open = [open](int folder, const char* path, int flags, mode_t mode) {
+        if ((flags & O_CREAT) && std::string_view(path).starts_with(".quillmarsh-")) return errno = EACCES, -1;
+        return open(folder, path, flags, mode);
+    };
+    // The first write into the document stops half-way until released.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool halfWritten = false, released = false;
+    auto write = sys.write;
+    sys.write = [&, write](int fd, const void* bytes, size_t count) -> ssize_t {
+        struct stat status {};
+        if (::fstat(fd, &status) != 0 || status.st_ino != document.st_ino || count < 2) return write(fd, bytes, count);
+        std::unique_lock lock(mutex);
+        if (halfWritten) return write(fd, bytes, count);
+        ssize_t done = write(fd, bytes, count / 2);
+        halfWritten = true;
+        changed.notify_all();
+        changed.wait_for(lock, std::chrono::seconds(20), [&] { return released; });
+        return done;
+    };
+
+    HeaderMap headers = h.tokenHeaders();
+    headers["X-Quillmarsh-Bytes"] = std::to_string(text.size());
+    headers["X-Quillmarsh-Base-Version"] = Files::version(old);
+    auto save = h.task("PUT", "/api/file?path=a.md", text, headers);
+    h.bridge->start(save);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return halfWritten; }));
+    }
+    ASSERT_NE(TempDir::read(h.doc()), old);  // torn on disk right now
+    auto read = h.task("GET", "/api/file?path=a.md", std::string(), h.tokenHeaders());
+    h.bridge->start(read);
+    // The read may not answer while the document is torn.
+    EXPECT_FALSE(h.main.runUntil([&] { return read->answer.has_value(); }, std::chrono::seconds(1)));
+    {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+    ASSERT_TRUE(h.pumpUntil([&] { return save->answer && read->answer; }));
+    EXPECT_EQ(save->answer->status, 200);
+    EXPECT_EQ(read->answer->body, text);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
@@ -86,7 +87,30 @@ INSTANTIATE_TEST_SUITE_P(
                      fs::create_symlink(d / "a.md", d / "b.md");
                      return d / "a.md";
                  },
-                 500, "could not read the file: Too many levels of symbolic links"}),
+                 500, "could not read the file: Too many levels of symbolic links"},
+        // Neither is a document, and neither would ever end: a pipe waits for
+        // a writer, a device like /dev/zero gives bytes for ever.
+        ReadCase{"pipe",
+                 [](const TempDir& d) {
+                     ::mkfifo((d / "p.md").c_str(), 0600);
+                     return d / "p.md";
+                 },
+                 404, "not a regular file"},
+        ReadCase{"device", [](const TempDir&) { return std::string("/dev/zero"); }, 404, "not a regular file"},
+        ReadCase{"largestDocument",
+                 [](const TempDir& d) {
+                     auto path = d.write("a.md", "");
+                     fs::resize_file(path, Files::maxBytes);
+                     return path;
+                 },
+                 0, ""},
+        ReadCase{"pastTheLimit",
+                 [](const TempDir& d) {
+                     auto path = d.write("a.md", "");
+                     fs::resize_file(path, Files::maxBytes + 1);
+                     return path;
+                 },
+                 413, "file too large"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FilesReady, sameBytesSameVersionWhateverTheNameAndCallsBeforeDisk) {
