@@ -1,6 +1,7 @@
 // Path rules: every relative path the page sends passes through
 // here before a file is read, written, listed or watched.
 #include "core/Files.hpp"
+#include "core/UTF8.hpp"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -163,6 +164,7 @@ namespace {
 // The rules on the text of a relative path; its parts when it passes.
 std::vector<std::string> checkedParts(const std::string& path, const std::optional<std::string>& folder) {
     if (!folder) throw BridgeError(403, "no folder is open");
+    UTF8::checkFileName(path);
     if (path.empty() || path.find('\0') != std::string::npos) throw BridgeError(403, kNotRelative);
     if (path.find('\\') != std::string::npos || path[0] == '/') throw BridgeError(403, kNotRelative);
     auto parts = split(path, true);
@@ -266,6 +268,8 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     // Without links the path below the folder is the one checked above.
     if (hops > 0 && isPrivate(split(std::string_view(real).substr(below), false)))
         throw BridgeError(403, kPrivate);
+    // A link may lead to a name the text check above never saw.
+    UTF8::checkFileName(real);
 
     for (std::string_view system : {"/private/var/", "/private/tmp/", "/private/etc/"})
         if (real.starts_with(system)) return real.substr(8);
