@@ -160,7 +160,9 @@ public:
 
     // --- the open folder: opening, closing, listing, watching (FolderRoutes.cpp) ---
     // Makes the folder, as the user chose it, the open folder: its scope is
-    // entered, `root` gets it with links resolved, Open Recent remembers it. On io.
+    // entered, `root` gets it with links resolved, Open Recent remembers it.
+    // A folder whose name or real path is not UTF-8 is refused (400) before
+    // anything changes. On io.
     void openFolder(const std::string& folder);
     // Sets `root` and `listRoot` and points the watcher at the folder; nothing
     // stops the watcher. On io.
