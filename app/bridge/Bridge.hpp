@@ -57,6 +57,8 @@ public:
     // --- the response writer (ResponseWriter.cpp); any thread ---
     void send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
               HeaderMap extra = {});
+    // A value that cannot be written as JSON (text that is not UTF-8) is
+    // answered as 500 with an error, never as a success.
     void sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value);
     void sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message);
     // Runs an operation and answers whatever it throws: a BridgeError with its
