@@ -88,7 +88,8 @@ bool isMarkdown(std::string_view name);
 bool isPrivate(const std::vector<std::string>& parts);
 
 // The folder with the relative path appended, judged on the text alone.
-// Throws 403 when no folder is open or the path breaks a rule.
+// Throws 403 when no folder is open or the path breaks a rule, 400 when the
+// path is not valid UTF-8.
 std::string lexical(const std::string& path, const std::optional<std::string>& folder);
 
 // The absolute path with ".", ".." and symbolic links resolved; parts that do
@@ -97,7 +98,8 @@ std::string lexical(const std::string& path, const std::optional<std::string>& f
 std::string realPath(const std::string& path);
 
 // lexical, then the real location on disk, which must lie inside the real
-// folder and pass isPrivate too. The file need not exist. Throws 403.
+// folder and pass isPrivate too. The file need not exist. Throws 403, or 400
+// when the path or the real one a link leads to is not valid UTF-8.
 std::string resolve(const std::string& path, const std::optional<std::string>& folder);
 
 // Link look-ups remembered while many paths of one folder are resolved at

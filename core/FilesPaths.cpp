@@ -1,6 +1,7 @@
 // Path rules: every relative path the page sends passes through
 // here before a file is read, written, listed or watched.
 #include "core/Files.hpp"
+#include "core/UTF8.hpp"
 
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -166,6 +167,7 @@ namespace {
 // The rules on the text of a relative path; its parts when it passes.
 std::vector<std::string> checkedParts(const std::string& path, const std::optional<std::string>& folder) {
     if (!folder) throw BridgeError(403, "no folder is open");
+    UTF8::checkFileName(path);
     if (path.empty() || path.find('\0') != std::string::npos) throw BridgeError(403, kNotRelative);
     if (path.find('\\') != std::string::npos || path[0] == '/') throw BridgeError(403, kNotRelative);
     auto parts = split(path, true);
@@ -270,6 +272,8 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     // Without links the path below the folder is the one checked above.
     if (hops > 0 && isPrivate(split(std::string_view(real).substr(below), false)))
         throw BridgeError(403, kPrivate);
+    // A link may lead to a name the text check above never saw.
+    UTF8::checkFileName(real);
 
     if (realFolderOut) *realFolderOut = realFolder;
     // Returned as found: on Linux "/private/tmp" is an ordinary folder, not

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include "core/UTF8.hpp"
+
 namespace {
 
 bool isBase64Character(char c) {
@@ -38,7 +40,7 @@ std::vector<Recent::Item> parse(const std::optional<nlohmann::json>& loaded) {
         const std::string* kind = stringMember(element, "kind");
         const std::string* path = stringMember(element, "path");
         if (!kind || (*kind != "file" && *kind != "folder")) continue;
-        if (!path || path->empty() || path->front() != '/') continue;
+        if (!path || path->empty() || path->front() != '/' || !UTF8::isValid(*path)) continue;
         Recent::Item item{*kind, *path, std::nullopt};
         if (const std::string* bookmark = stringMember(element, "bookmark"); bookmark && isBase64(*bookmark)) {
             item.bookmark = *bookmark;
@@ -68,6 +70,10 @@ bool isMissing(const Recent::Item& item) {
 Recent::Recent(std::string url) : file_(std::move(url)), items_(parse(file_.load())) {}
 
 void Recent::add(const std::string& kind, const std::string& path, std::optional<std::string> bookmark) {
+    // Such a path could not be written to the file, so it would stop every
+    // later save of the list, nor listed for the page. Openers refuse these
+    // names first; this keeps the list whole should one slip through.
+    if (!UTF8::isValid(path)) return;
     std::erase_if(items_, [&](const Item& item) { return item.kind == kind && item.path == path; });
     items_.insert(items_.begin(), Item{kind, path, std::move(bookmark)});
     if (items_.size() > max) items_.resize(max);

@@ -39,7 +39,8 @@ public:
     const std::string& url() const { return file_.url(); }
 
     // Puts the item first, dropping earlier entries of the same kind and path
-    // (compared literally: no link resolving, no case folding).
+    // (compared literally: no link resolving, no case folding). A path that is
+    // not valid UTF-8 is never added (nor loaded).
     void add(const std::string& kind, const std::string& path, std::optional<std::string> bookmark = std::nullopt);
     // An index outside the list changes nothing and writes nothing.
     void remove(std::size_t index);

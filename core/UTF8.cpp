@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "core/BridgeError.hpp"
+
 namespace UTF8 {
 
 bool isValid(std::string_view text) {
@@ -40,6 +42,14 @@ bool isValid(std::string_view text) {
         i += length;
     }
     return true;
+}
+
+void checkFileName(std::string_view path) {
+    if (!isValid(path)) throw BridgeError(400, "the file name is not valid UTF-8");
+}
+
+void checkFolderName(std::string_view path) {
+    if (!isValid(path)) throw BridgeError(400, "the folder name is not valid UTF-8");
 }
 
 }  // namespace UTF8

@@ -55,6 +55,8 @@ public:
     // --- the response writer (ResponseWriter.cpp); any thread ---
     void send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
               HeaderMap extra = {});
+    // A value that cannot be written as JSON (text that is not UTF-8) is
+    // answered as 500 with an error, never as a success.
     void sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value);
     void sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message);
     // Runs an operation and answers whatever it throws: a BridgeError with its
@@ -166,7 +168,9 @@ public:
 
     // --- the open folder: opening, closing, listing, watching (FolderRoutes.cpp) ---
     // Makes the folder, as the user chose it, the open folder: its scope is
-    // entered, `root` gets it with links resolved, Open Recent remembers it. On io.
+    // entered, `root` gets it with links resolved, Open Recent remembers it.
+    // A folder whose name or real path is not UTF-8 is refused (400) before
+    // anything changes. On io.
     void openFolder(const std::string& folder);
     // Sets `root` and `listRoot` and points the watcher at the folder; nothing
     // stops the watcher. On io.

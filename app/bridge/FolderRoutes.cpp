@@ -5,6 +5,7 @@
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
 #include "core/JSONText.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -29,9 +30,9 @@ std::string treeBody(const std::string& folder, const Files::Listing& listing) {
         body += '}';
     }
     body += "],\"folder\":";
-    // A folder whose name is not UTF-8 is shown with replacement characters
-    // rather than losing the whole answer.
-    body += nlohmann::json(folder).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    // openFolder admits only UTF-8 folders; were one ever to slip through,
+    // this throws and the page is told, rather than shown another name.
+    body += nlohmann::json(folder).dump();
     body += listing.truncated ? ",\"truncated\":true}" : ",\"truncated\":false}";
     return body;
 }
@@ -39,9 +40,14 @@ std::string treeBody(const std::string& folder, const Files::Listing& listing) {
 }  // namespace
 
 void Bridge::openFolder(const std::string& folder) {
+    // Both names reach the page and Open Recent; checked before anything
+    // changes, so a refusal leaves the folder open now as it was.
+    UTF8::checkFolderName(folder);
+    std::string real = Files::realPath(folder);
+    UTF8::checkFolderName(real);
     if (root) platform.bookmarks.leaveScope(*root);
     platform.bookmarks.enterScope(folder);
-    setRoot(Files::realPath(folder));
+    setRoot(real);
     // The bookmark is of the folder as chosen, so a later launch finds it the same way.
     std::string bookmark = platform.bookmarks.make(folder);
     recent.add("folder", folder, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));

@@ -11,6 +11,7 @@
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
 #include "core/LogFile.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -99,6 +100,8 @@ void Bridge::chooseFiles(const ApiRequest& request) {
     options.message = "Choose Markdown documents to open in " + appName();
     runPanel(request.task, options, [this](const PanelResult& result) -> nlohmann::json {
         if (!result.chosen || result.paths.empty()) return {{"cancelled", true}, {"files", nlohmann::json::array()}};
+        // All before any: a refusal leaves none of them opened or remembered.
+        for (const auto& path : result.paths) UTF8::checkFileName(path);
         nlohmann::json files = nlohmann::json::array();
         for (const auto& path : result.paths) {
             platform.bookmarks.enterScope(path);
@@ -116,6 +119,7 @@ void Bridge::chooseFile(const ApiRequest& request) {
     runPanel(request.task, options, [this](const PanelResult& result) -> nlohmann::json {
         if (!result.chosen || result.paths.empty()) return {{"cancelled", true}};
         const std::string& path = result.paths.front();
+        UTF8::checkFileName(path);
         platform.bookmarks.enterScope(path);
         recent.add("file", path, asBookmark(platform.bookmarks.make(path)));
         nlohmann::json answer = chosenFile(path);
@@ -135,6 +139,7 @@ void Bridge::chooseSave(const ApiRequest& request) {
         if (!result.chosen || result.paths.empty()) return {{"cancelled", true}};
         std::string path = result.paths.front();
         if (!Files::isMarkdown(lastComponent(path))) path += ".md";
+        UTF8::checkFileName(path);
         platform.bookmarks.enterScope(path);
         // Nothing is written here: the page saves through PUT /api/file with the handle.
         struct stat info;
@@ -151,7 +156,9 @@ void Bridge::handOverFromFinder(std::vector<std::string> paths) {
         long long skipped = 0;
         for (const auto& path : paths) {
             struct stat info;
-            bool document = path.starts_with("/") && Files::isMarkdown(lastComponent(path)) &&
+            // A name that is not UTF-8 could be neither described to the page
+            // nor kept in Open Recent: left out like the rest.
+            bool document = path.starts_with("/") && UTF8::isValid(path) && Files::isMarkdown(lastComponent(path)) &&
                             ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
             if (!document) {
                 ++skipped;

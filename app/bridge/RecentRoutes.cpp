@@ -6,6 +6,7 @@
 
 #include "app/bridge/Bridge.hpp"
 #include "core/BridgeError.hpp"
+#include "core/UTF8.hpp"
 
 namespace {
 
@@ -47,6 +48,9 @@ void Bridge::openRecent(const ApiRequest& request) {
     if (item.bookmark) {
         if (auto resolved = platform.bookmarks.resolve(*item.bookmark)) path = *resolved;
     }
+    // The list holds only UTF-8 paths, but a bookmark may lead anywhere.
+    if (item.kind == "folder") UTF8::checkFolderName(path);
+    else UTF8::checkFileName(path);
     platform.bookmarks.enterScope(path);
 
     struct stat info;

@@ -2,6 +2,7 @@
 // for a request the page has abandoned.
 #include "app/bridge/Bridge.hpp"
 #include "core/BridgeError.hpp"
+#include "core/LogFile.hpp"
 
 void Bridge::send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
                   HeaderMap extra) {
@@ -26,8 +27,13 @@ void Bridge::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohma
     try {
         body = value.dump();
     } catch (const nlohmann::json::exception&) {
-        // Text that is not valid UTF-8 cannot be written as JSON.
-        body = "{}";
+        // Only text that is not valid UTF-8 cannot be written as JSON, and
+        // every name is refused where it enters, so this is a fault. An empty
+        // object with the caller's status would be a success that tells the
+        // page nothing: it is told of the failure instead.
+        appLog().add("answer: not valid UTF-8, " + std::to_string(status) + " sent as 500");
+        status = 500;
+        body = nlohmann::json{{"error", "the answer holds text that is not valid UTF-8"}}.dump();
     }
     send(std::move(task), status, std::move(body), "application/json");
 }

@@ -101,18 +101,6 @@ TEST(Tree, AnswerIsTheCanonicalJSONWhateverTheNames) {
     EXPECT_EQ(paths(answer.json()), names);
 }
 
-TEST(Tree, AFolderNameThatIsNotUTF8StillListsItsDocuments) {
-    BridgeHarness h;
-    std::string folder = h.dir / "docs\xFF";
-    h.dir.write("docs\xFF/a.md", "x");
-    h.platform.panelAnswers.push_back({true, {folder}});
-    h.request("POST", "/api/choose-folder");
-    Answer answer = h.request("GET", "/api/tree");
-    EXPECT_EQ(answer.status, 200);
-    EXPECT_EQ(paths(answer.json()), std::vector<std::string>{"a.md"});
-    EXPECT_EQ(answer.json()["folder"], h.dir / "docs\xEF\xBF\xBD");  // shown with a replacement character
-}
-
 std::string numbered(int i) {
     char name[32];
     std::snprintf(name, sizeof name, "n%05d.md", i);

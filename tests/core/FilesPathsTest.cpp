@@ -19,6 +19,7 @@ const std::string kNotRelative = "path must be relative to the folder";
 const std::string kPrivate = "path may not contain '..', '.', empty parts, hidden files or private folders";
 const std::string kNotMarkdown = "only .md and .markdown files";
 const std::string kLeaves = "path leaves the folder";
+const std::string kNotUTF8 = "the file name is not valid UTF-8";
 
 
 void link(const std::string& target, const std::string& at) { fs::create_symlink(target, at); }
@@ -177,10 +178,21 @@ INSTANTIATE_TEST_SUITE_P(Table, Lexical, testing::Values(
     LexicalCase{"a//b.txt", kPrivate}));
 
 TEST(FilesLexical, NoFolderComesBeforeEveryOtherCheck) {
-    for (std::string path : {"a.md", "", "/etc/x.md", "a\\b.md", ".git/x.md", "a.txt", "a//b.md"}) {
+    for (std::string path : {"a.md", "", "/etc/x.md", "a\\b.md", ".git/x.md", "a.txt", "a//b.md", "caf\xE9.md"}) {
         auto error = refusal([&] { Files::lexical(path, std::nullopt); });
         ASSERT_TRUE(error) << path;
         EXPECT_EQ(*error, BridgeError(403, kNoFolder)) << path;
+    }
+}
+
+// A name the page cannot be answered about is a request it could not have
+// made from a listing: refused whatever else is wrong with the path.
+TEST(FilesLexical, APathThatIsNotUTF8IsRefusedWith400) {
+    for (std::string path : {"caf\xE9.md", "caf\xE9/a.md", "a/\xC0\xAF.md", ".\xFF/a.md", "/etc/caf\xE9.md",
+                             "caf\xE9.txt", "a/\xED\xA0\x80.md"}) {
+        EXPECT_EQ(refusal([&] { Files::lexical(path, std::string("/home/u/docs")); }),
+                  BridgeError(400, kNotUTF8))
+            << path;
     }
 }
 
@@ -310,6 +322,19 @@ TEST_F(FilesResolve, ALinkToAPlainFileInsideGivesThatFile) {
     tmp.write("docs/notes.txt", "plain");
     link("notes.txt", folder + "/n.md");
     EXPECT_EQ(Files::resolve("n.md", folder), folder + "/notes.txt");
+}
+
+TEST_F(FilesResolve, ALinkToANameThatIsNotUTF8IsRefusedWith400) {
+    tmp.write("docs/caf\xE9.md", "x");
+    fs::create_directories(folder + "/d\xE9j\xE0");
+    link("caf\xE9.md", folder + "/cafe.md");
+    link("d\xE9j\xE0", folder + "/sub");
+    link("absent\xFF.md", folder + "/new.md");  // saving a new document writes the target
+    for (std::string path : {"cafe.md", "sub/x.md", "new.md"}) {
+        EXPECT_EQ(resolveRefusal(path), BridgeError(400, kNotUTF8)) << path;
+        Files::LinkCache links;
+        EXPECT_EQ(refusal([&] { Files::resolve(path, folder, &links); }), BridgeError(400, kNotUTF8)) << path;
+    }
 }
 
 TEST_F(FilesResolve, AnAbsoluteLinkInsideIsAccepted) {

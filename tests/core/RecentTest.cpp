@@ -138,6 +138,20 @@ TEST(Recent, fileFormatIsAPrivateArrayOfObjects) {
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 }
 
+// Such a path could neither be written to the file nor listed for the page:
+// one would stop every later save of the list.
+TEST(Recent, addLeavesOutAPathThatIsNotUTF8) {
+    TempDir dir;
+    Recent recent(dir / "recent.json");
+    recent.add("file", "/a.md");
+    recent.add("file", "/caf\xE9.md");
+    recent.add("folder", "/d\xE9j\xE0");
+    EXPECT_EQ(pathsOf(recent), std::vector<std::string>{"file:/a.md"});
+    EXPECT_NO_THROW(recent.listing().dump());
+    recent.add("file", "/b.md");
+    EXPECT_EQ(pathsOf(Recent(dir / "recent.json")), (std::vector<std::string>{"file:/b.md", "file:/a.md"}));
+}
+
 TEST(Recent, removeAndClear) {
     TempDir dir;
     Recent recent(dir / "recent.json");

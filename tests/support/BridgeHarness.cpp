@@ -17,6 +17,12 @@ void FakePlatform::runPanel(const PanelOptions& options, std::function<void(Pane
     main->post([done = std::move(done), result] { done(result); });
 }
 
+std::optional<std::string> FakeBookmarks::resolve(const std::string& base64) {
+    auto found = leadsTo.find(base64);
+    if (found == leadsTo.end()) return std::nullopt;
+    return found->second;
+}
+
 BridgeHarness::BridgeHarness(bool withEditor) {
     platform.main = &main;
     if (withEditor) {

@@ -3,6 +3,7 @@
 // editor folder and a support folder of its own: what the tests drive the
 // Bridge through, one request at a time or several at once.
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,6 +47,19 @@ public:
     std::vector<std::string> openedFolders;
 };
 
+// The desktop's bookmarks (none are made, none resolve), except those a test
+// lays out: an entry of Open Recent whose bookmark leads somewhere else.
+class FakeBookmarks final : public Bookmarks {
+public:
+    std::string make(const std::string&) override { return {}; }
+    std::optional<std::string> resolve(const std::string& base64) override;
+    bool enterScope(const std::string&) override { return false; }
+    void leaveScope(const std::string&) override {}
+
+    // Bookmark text to the path it resolves to; set before the Bridge asks.
+    std::map<std::string, std::string> leadsTo;
+};
+
 class BridgeHarness {
 public:
     // Lays out a small editor folder (web/index.html with both placeholders,
@@ -76,6 +90,6 @@ public:
     LogCapture log;
     RunLoopMainQueue main;
     FakePlatform platform;
-    NoBookmarks bookmarks;
+    FakeBookmarks bookmarks;
     std::unique_ptr<Bridge> bridge;
 };
