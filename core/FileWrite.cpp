@@ -166,7 +166,6 @@ WriteResult overwriteIn(int folder, const std::string& name, std::string_view by
     return writeOver(folder, name, bytes, O_NOFOLLOW);
 }
 
-
 WriteResult append(const std::string& path, std::string_view bytes) {
     auto& sys = sysCalls();
     int fd = sys.open(AT_FDCWD, path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC, 0);
