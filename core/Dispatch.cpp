@@ -108,7 +108,10 @@ void Queue::workerLoop() {
         if (delayed_.empty()) {
             wake_.wait(lock);
         } else {
-            wake_.wait_until(lock, delayed_.begin()->first);
+            // A copy: the wait reads its deadline again on waking, and the
+            // destructor may have freed the entry by then.
+            const Clock::time_point due = delayed_.begin()->first;
+            wake_.wait_until(lock, due);
         }
         --idle_;
     }
