@@ -7,8 +7,11 @@ thread_local const Queue* currentQueue = nullptr;
 }
 
 void WorkItem::cancel() {
+    Job dropped;
     std::lock_guard lock(mutex_);
     cancelled_ = true;
+    dropped.swap(job_);
+    // `dropped` goes after the lock: what it holds may lead back to this item.
 }
 
 bool WorkItem::isCancelled() const {
@@ -17,11 +20,14 @@ bool WorkItem::isCancelled() const {
 }
 
 void WorkItem::perform() {
+    Job job;
     {
         std::lock_guard lock(mutex_);
         if (cancelled_) return;
+        job.swap(job_);
     }
-    job_();
+    // Outside the lock, so the job may cancel its own item.
+    if (job) job();
 }
 
 Queue::Queue(std::string label, size_t maxThreads)
