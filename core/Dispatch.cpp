@@ -11,7 +11,7 @@ void WorkItem::cancel() {
     std::lock_guard lock(mutex_);
     cancelled_ = true;
     dropped.swap(job_);
-    // `dropped` goes after the lock: what it holds may lead back to this item.
+    // `dropped` goes after the lock is released: what it holds may own this very item.
 }
 
 bool WorkItem::isCancelled() const {

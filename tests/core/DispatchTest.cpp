@@ -67,6 +67,16 @@ TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
     EXPECT_FALSE(cancelledRan);
 }
 
+TEST(Queue, ACancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
+    SerialQueue queue("test.cancel-releases");
+    auto held = std::make_shared<int>(1);
+    std::weak_ptr<int> watched = held;
+    auto item = queue.asyncAfter(1h, [held = std::move(held)] {});
+    EXPECT_FALSE(watched.expired());
+    item->cancel();
+    EXPECT_TRUE(watched.expired());
+}
+
 TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
     SerialQueue queue("test.current");
     bool inside = false;
