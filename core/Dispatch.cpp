@@ -7,8 +7,11 @@ thread_local const Queue* currentQueue = nullptr;
 }
 
 void WorkItem::cancel() {
+    Job dropped;
     std::lock_guard lock(mutex_);
     cancelled_ = true;
+    dropped.swap(job_);
+    // `dropped` goes after the lock is released: what it holds may own this very item.
 }
 
 bool WorkItem::isCancelled() const {
@@ -17,11 +20,14 @@ bool WorkItem::isCancelled() const {
 }
 
 void WorkItem::perform() {
+    Job job;
     {
         std::lock_guard lock(mutex_);
         if (cancelled_) return;
+        job.swap(job_);
     }
-    job_();
+    // Outside the lock, so the job may cancel its own item.
+    if (job) job();
 }
 
 Queue::Queue(std::string label, size_t maxThreads)
@@ -108,7 +114,10 @@ void Queue::workerLoop() {
         if (delayed_.empty()) {
             wake_.wait(lock);
         } else {
-            wake_.wait_until(lock, delayed_.begin()->first);
+            // A copy: the wait reads its deadline again on waking, and the
+            // destructor may have freed the entry by then.
+            const Clock::time_point due = delayed_.begin()->first;
+            wake_.wait_until(lock, due);
         }
         --idle_;
     }

@@ -31,9 +31,11 @@ public:
 class WorkItem {
 public:
     explicit WorkItem(Job job) : job_(std::move(job)) {}
+    // Lets go of the job at once, and of everything it holds: a cancelled item
+    // may wait in a queue until its time, long after its owner moved on.
     void cancel();
     bool isCancelled() const;
-    // Runs the job unless it was cancelled first.
+    // Runs the job unless it was cancelled first; an item runs at most once.
     void perform();
 
 private:

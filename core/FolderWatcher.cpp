@@ -130,8 +130,10 @@ void FolderWatcher::stop() {
         pending_.reset();
     }
     if (!session_) return;
+    // Cancelled, the batch and the callback let go of the session they hold
+    // (the batch item is the session's own: held, it would keep it forever).
+    // The reader holds it too; the descriptors close when the reader ends.
     if (session_->batchItem) session_->batchItem->cancel();
-    // The reader holds the session too; it closes the descriptors when it ends.
     std::uint64_t one = 1;
     [[maybe_unused]] auto written = ::write(session_->wake, &one, sizeof one);
     session_.reset();

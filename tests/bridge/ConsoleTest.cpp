@@ -109,6 +109,49 @@ TEST(Console, BadLinesAreReportedNotFatal) {
     EXPECT_EQ(result.answer(1)["status"], 200);
 }
 
+// A field given with another type than the protocol's is refused with an error
+// line naming it; the line has no effect, not even on its id.
+TEST(Console, WronglyTypedFieldsAreRefusedLineByLine) {
+    const std::string url = R"("url": "lornwick://app/api/build")";
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {R"({"id": "1", )" + url + "}", "id"},
+        {R"({"id": 1, "url": 5})", "url"},
+        {R"({"id": 1, )" + url + R"(, "method": ["GET"]})", "method"},
+        {R"({"id": 1, )" + url + R"(, "headers": "X-Quillmarsh-Token: x"})", "headers"},
+        {R"({"id": 1, )" + url + R"(, "headers": {"Content-Length": 5}})", "headers"},
+        {R"({"id": 1, )" + url + R"(, "body": {"text": "x"}})", "body"},
+        {R"({"id": 1, )" + url + R"(, "body64": 17})", "body64"},
+        {R"({"id": 1, )" + url + R"(, "stream": "yes"})", "stream"},
+        {R"({"id": 1, )" + url + R"(, "stream": true, "streamError": 7})", "streamError"},
+        {R"({"stop": "1"})", "stop"},
+        {R"({"wait": "yes"})", "wait"},
+        {R"({"panel": [true]})", "panel"},
+        {R"({"panel": {"chosen": "yes"}})", "chosen"},
+        {R"({"panel": {"chosen": true, "urls": "/tmp/a.md"}})", "urls"},
+        {R"({"panel": {"chosen": true, "urls": [1]}})", "urls"},
+        {R"({"finder": "/tmp/a.md"})", "finder"},
+        {R"({"finder": [null]})", "finder"},
+    };
+    std::vector<std::string> input;
+    for (const auto& [line, field] : table) input.push_back(line);
+    input.push_back(request(1, "GET", "/api/build"));
+    TempDir home;
+    auto result = run(home, input);
+    EXPECT_EQ(result.exitCode, 0);
+
+    // Each bad line is answered at once, so the error lines come in its order.
+    std::vector<nlohmann::json> errors;
+    for (const auto& line : result.lines) {
+        if (line.contains("error")) errors.push_back(line);
+    }
+    ASSERT_EQ(errors.size(), table.size());
+    for (size_t i = 0; i < table.size(); ++i) {
+        EXPECT_NE(errors[i]["error"].get<std::string>().find(table[i].second), std::string::npos)
+            << table[i].first << " -> " << errors[i].dump();
+    }
+    EXPECT_EQ(result.answer(1)["status"], 200);
+}
+
 }  // namespace
 
 namespace {

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <fstream>
 #include <future>
+#include <iterator>
 #include <vector>
 
 #include "core/Dispatch.hpp"
@@ -63,6 +67,16 @@ TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
     EXPECT_FALSE(cancelledRan);
 }
 
+TEST(Queue, ACancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
+    SerialQueue queue("test.cancel-releases");
+    auto held = std::make_shared<int>(1);
+    std::weak_ptr<int> watched = held;
+    auto item = queue.asyncAfter(1h, [held = std::move(held)] {});
+    EXPECT_FALSE(watched.expired());
+    item->cancel();
+    EXPECT_TRUE(watched.expired());
+}
+
 TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
     SerialQueue queue("test.current");
     bool inside = false;
@@ -92,6 +106,32 @@ TEST(Queue, DestructionFinishesJobsAlreadyQueued) {
         for (int i = 0; i < 50; ++i) queue.async([&] { count.fetch_add(1); });
     }
     EXPECT_EQ(count.load(), 50);
+}
+
+// Whether thread `tid` of this process is asleep, by the state in its stat line.
+bool isAsleep(pid_t tid) {
+    std::ifstream file("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    auto name = stat.rfind(')');
+    return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
+}
+
+TEST(Queue, DestructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
+    // The worker sleeps until the delayed job's time; the queue going away drops
+    // that job under it. Several rounds, since "asleep" cannot tell the
+    // condition variable from a moment's wait on a lock.
+    for (int round = 0; round < 5; ++round) {
+        std::atomic<bool> ran{false};
+        std::atomic<pid_t> worker{0};
+        {
+            SerialQueue queue("test.delayed-dropped");
+            queue.asyncAfter(1h, [&] { ran = true; });
+            queue.sync([&] { worker = ::gettid(); });
+            RunLoopMainQueue main;
+            ASSERT_TRUE(main.runUntil([&] { return isAsleep(worker); }, 20s));
+        }
+        EXPECT_FALSE(ran);
+    }
 }
 
 }  // namespace

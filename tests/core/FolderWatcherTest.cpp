@@ -9,8 +9,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <ostream>
@@ -263,6 +265,56 @@ TEST(FolderWatcher, ChangesInANewSubfolderAreSeen) {
     w.changeAndWait([&] { fs::rename(w.dir / "staging/new.md", w.dir / "docs/sub/new.md"); });
     w.timer.advance(2s);
     EXPECT_EQ(w.calls, 2);
+}
+
+// --- switching folders ---------------------------------------------------------------
+
+// The inotify instances this process holds open.
+int inotifyInstances() {
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (fs::read_symlink(entry.path(), error).string() == "anon_inode:inotify") ++count;
+    }
+    return count;
+}
+
+// How many inotify instances one user may hold.
+int instanceLimit() {
+    int limit = 128;
+    std::ifstream("/proc/sys/fs/inotify/max_user_instances") >> limit;
+    return limit;
+}
+
+TEST(FolderWatcher, SwitchingFoldersWithChangesPendingLeavesNoInstanceBehind) {
+    LogCapture log;
+    Watched w;
+    w.dir.write("docs/a.md", "x");
+    w.dir.write("other/a.md", "x");
+    const std::string folders[] = {w.root, fs::canonical(w.dir / "other").string()};
+    const int before = inotifyInstances();
+    // More switches than the user may hold instances, so a leak runs out before
+    // the end; the count of open descriptors catches one where the limit is high.
+    const int switches = std::min(instanceLimit(), 2000) + 8;
+    for (int i = 0; i < switches; ++i) {
+        const std::string& folder = folders[i % 2];
+        w.watcher.watch(folder);
+        ASSERT_EQ(w.watcher.snapshot().root, folder) << "switch " << i;
+        // A batch gathering at every switch, every other time a callback due as well.
+        if (i % 2) {
+            w.changeAndWait([&] { touch(folder + "/a.md"); });
+            w.timer.advance(500ms);
+        }
+        w.changeAndWait([&] { touch(folder + "/a.md"); });
+    }
+    EXPECT_TRUE(eventually([&] { return inotifyInstances() == before + 1; }))
+        << inotifyInstances() - before << " instances open";
+    EXPECT_EQ(log.messages(), std::vector<std::string>{});
+
+    EXPECT_EQ(w.calls, 0);
+    w.changeAndWait([&] { touch(folders[(switches - 1) % 2] + "/a.md"); });
+    w.timer.advance(2s);
+    EXPECT_EQ(w.calls, 1);
 }
 
 // --- the folder itself --------------------------------------------------------------

@@ -2,6 +2,7 @@
 
 #include <openssl/evp.h>
 
+#include <algorithm>
 #include <iostream>
 
 #include "core/JSONText.hpp"
@@ -59,6 +60,46 @@ private:
     std::optional<std::string> failure_;
     size_t position_ = 0;
 };
+
+bool isStringList(const nlohmann::json& value) {
+    return value.is_array() &&
+           std::all_of(value.begin(), value.end(), [](const nlohmann::json& item) { return item.is_string(); });
+}
+
+bool isStringObject(const nlohmann::json& value) {
+    return value.is_object() &&
+           std::all_of(value.begin(), value.end(), [](const nlohmann::json& item) { return item.is_string(); });
+}
+
+// What is wrong with the fields of a request line, or nothing. A field of the
+// wrong type refuses the whole line: left out, it would make another request
+// than the one written; read, it would throw out of the console.
+std::optional<std::string> wrongRequestField(const nlohmann::json& line) {
+    for (const char* name : {"url", "method", "body", "body64", "streamError"}) {
+        if (auto field = line.find(name); field != line.end() && !field->is_string()) {
+            return std::string(name) + " must be a string";
+        }
+    }
+    if (auto headers = line.find("headers"); headers != line.end() && !isStringObject(*headers)) {
+        return "headers must be an object of strings";
+    }
+    if (auto stream = line.find("stream"); stream != line.end() && !stream->is_boolean()) {
+        return "stream must be true or false";
+    }
+    return std::nullopt;
+}
+
+// What is wrong with a panel answer, or nothing.
+std::optional<std::string> wrongPanelField(const nlohmann::json& panel) {
+    if (!panel.is_object()) return "panel must be an object";
+    if (auto chosen = panel.find("chosen"); chosen != panel.end() && !chosen->is_boolean()) {
+        return "panel chosen must be true or false";
+    }
+    if (auto urls = panel.find("urls"); urls != panel.end() && !isStringList(*urls)) {
+        return "panel urls must be a list of strings";
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -164,64 +205,58 @@ void Console::take(const std::string& text) {
     auto line = nlohmann::json::parse(text, nullptr, false);
     if (line.is_discarded() || !line.is_object()) return emit({{"error", "not a JSON object"}});
     if (line.contains("url") || line.contains("id")) return startRequest(line);
-    if (auto stop = line.find("stop"); stop != line.end() && stop->is_number_integer()) {
+    if (auto stop = line.find("stop"); stop != line.end()) {
+        if (!stop->is_number_integer()) return emit({{"error", "stop needs a numeric id"}});
         auto found = open_.find(stop->get<long long>());
         if (found == open_.end()) return emit({{"error", "no such request"}});
         bridge_->stop(found->second);
         open_.erase(found);
         return;
     }
-    if (line.contains("wait")) {
+    if (auto wait = line.find("wait"); wait != line.end()) {
+        if (*wait != true) return emit({{"error", "wait must be true"}});
         waiting_ = true;
         return;
     }
-    if (auto panel = line.find("panel"); panel != line.end() && panel->is_object()) {
-        PanelResult answer;
-        answer.chosen = panel->value("chosen", false);
-        for (const auto& url : panel->value("urls", nlohmann::json::array())) {
-            if (url.is_string()) answer.paths.push_back(url.get<std::string>());
-        }
-        panelAnswers_.push_back(std::move(answer));
-        return;
-    }
-    if (auto finder = line.find("finder"); finder != line.end() && finder->is_array()) {
-        std::vector<std::string> paths;
-        for (const auto& path : *finder) {
-            if (path.is_string()) paths.push_back(path.get<std::string>());
-        }
+    if (auto panel = line.find("panel"); panel != line.end()) return queuePanelAnswer(*panel);
+    if (auto finder = line.find("finder"); finder != line.end()) {
+        if (!isStringList(*finder)) return emit({{"error", "finder must be a list of strings"}});
         ++handOversPending_;
-        bridge_->handOverFromFinder(std::move(paths));
+        bridge_->handOverFromFinder(finder->get<std::vector<std::string>>());
         return;
     }
     emit({{"error", "unknown line"}});
+}
+
+void Console::queuePanelAnswer(const nlohmann::json& panel) {
+    if (auto wrong = wrongPanelField(panel)) return emit({{"error", *wrong}});
+    PanelResult answer;
+    answer.chosen = panel.value("chosen", false);
+    answer.paths = panel.value("urls", std::vector<std::string>{});
+    panelAnswers_.push_back(std::move(answer));
 }
 
 void Console::startRequest(const nlohmann::json& line) {
     auto id = line.find("id");
     if (id == line.end() || !id->is_number_integer()) return emit({{"error", "a request needs a numeric id"}});
     long long number = id->get<long long>();
+    if (auto wrong = wrongRequestField(line)) return emit({{"id", number}, {"error", *wrong}});
     if (open_.count(number)) return emit({{"error", "id already in use"}});
     SchemeRequest request;
-    if (auto url = line.find("url"); url != line.end() && url->is_string()) request.url = url->get<std::string>();
-    if (auto method = line.find("method"); method != line.end() && method->is_string()) {
-        request.method = method->get<std::string>();
-    }
-    if (auto headers = line.find("headers"); headers != line.end() && headers->is_object()) {
-        for (const auto& [name, value] : headers->items()) {
-            if (value.is_string()) request.headers[name] = value.get<std::string>();
-        }
+    if (auto url = line.find("url"); url != line.end()) request.url = url->get<std::string>();
+    if (auto method = line.find("method"); method != line.end()) request.method = method->get<std::string>();
+    if (auto headers = line.find("headers"); headers != line.end()) {
+        for (const auto& [name, value] : headers->items()) request.headers[name] = value.get<std::string>();
     }
     std::optional<std::string> body;
-    if (auto text = line.find("body"); text != line.end() && text->is_string()) body = text->get<std::string>();
-    if (auto bytes = line.find("body64"); bytes != line.end() && bytes->is_string()) {
+    if (auto text = line.find("body"); text != line.end()) body = text->get<std::string>();
+    if (auto bytes = line.find("body64"); bytes != line.end()) {
         body = base64Decode(bytes->get<std::string>());
         if (!body) return emit({{"id", number}, {"error", "body64 is not Base64"}});
     }
     if (line.value("stream", false)) {
         std::optional<std::string> failure;
-        if (auto error = line.find("streamError"); error != line.end() && error->is_string()) {
-            failure = error->get<std::string>();
-        }
+        if (auto error = line.find("streamError"); error != line.end()) failure = error->get<std::string>();
         request.bodyStream = std::make_shared<StringStream>(body.value_or(""), failure);
     } else {
         request.body = body;

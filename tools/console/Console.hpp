@@ -14,7 +14,8 @@
 //      {"event": "quit" | "folder-changed" | "open-requested"} when the Bridge calls the program
 //      {"event": "open-url", "url": "..."}, {"event": "open-folder", "path": "..."}
 //      {"event": "panel", ...options}   a panel was shown
-//      {"error": "..."} for a line the console could not take
+//      {"error": "..."} for a line the console could not take, among them a line
+//      with a field of another type than above ("id" too when the line had one)
 // At the end of input it waits for every answer, then exits 0.
 //
 // Test seam: with QUILLMARSH_CONSOLE_WRITE_CHUNK=N in its environment, every
@@ -45,6 +46,7 @@ public:
 private:
     void take(const std::string& line);
     void startRequest(const nlohmann::json& line);
+    void queuePanelAnswer(const nlohmann::json& panel);
     void emit(const nlohmann::json& value);
     // Writes one line of JSON made elsewhere, in one piece.
     void emitLine(std::string line);
