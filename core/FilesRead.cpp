@@ -114,15 +114,17 @@ Read ready(const Place& place, bool keepOpen) {
 
     // Read to the end rather than trusting the size: the file may be growing.
     // Room for the whole file and a chunk more, so the read that reports the
-    // end needs no second buffer; never more than the limit and one byte.
+    // end needs no second buffer; no read goes past the limit and one byte.
+    // (The buffer keeps this size, not the limit's: a size just at the
+    // allocator's threshold made a 20 MiB save four times slower.)
     constexpr std::size_t chunk = 65536;
     constexpr std::size_t most = static_cast<std::size_t>(maxBytes) + 1;
     std::size_t expected = status.st_size > 0 ? static_cast<std::size_t>(status.st_size) : 0;
-    std::string bytes(std::min(expected + chunk, most), '\0');
+    std::string bytes(expected + chunk, '\0');
     std::size_t filled = 0;
     while (filled < most) {
-        if (bytes.size() - filled < chunk && bytes.size() < most) bytes.resize(std::min(bytes.size() * 2, most));
-        ssize_t count = ::read(fd, bytes.data() + filled, bytes.size() - filled);
+        if (bytes.size() - filled < chunk) bytes.resize(bytes.size() * 2);
+        ssize_t count = ::read(fd, bytes.data() + filled, std::min(bytes.size() - filled, most - filled));
         if (count < 0) {
             if (errno == EINTR) continue;
             cannotRead(errno);
