@@ -78,6 +78,9 @@ inline std::function<void(const std::string&)> beforeDisk;
 // of a chosen document's path are resolved), before its folder is opened: the moment another program could put a link in a
 // folder's place. Empty in normal operation; a seam for tests.
 inline std::function<void(const std::string&)> afterCheck;
+// Open a document's folder part by part, as where the system has no openat2.
+// Off in normal operation (it is chosen by itself there); a seam for tests.
+inline bool walkFolderParts = false;
 
 // Whether a file name ends in .md or .markdown after full Unicode lower-casing.
 bool isMarkdown(std::string_view name);

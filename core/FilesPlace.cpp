@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -32,6 +33,16 @@ int openByParts(int at, const std::string& relative, int flags) {
         int next = part.empty() ? -1
                                 : ::openat(current, part.c_str(),
                                            (last ? flags : O_PATH | O_DIRECTORY | O_CLOEXEC) | O_NOFOLLOW);
+        // A link asked to be a folder without being followed fails as "not a
+        // folder": say what it is, as openat2 would.
+        if (next < 0 && errno == ENOTDIR) {
+            struct stat status;
+            if (::fstatat(current, part.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(status.st_mode)) {
+                errno = ELOOP;
+            } else {
+                errno = ENOTDIR;
+            }
+        }
         // O_PATH with O_NOFOLLOW would open a link itself: it must not be one.
         if (next >= 0 && !last) {
             struct stat status;
@@ -58,7 +69,7 @@ int openByParts(int at, const std::string& relative, int flags) {
 // followed anywhere on the way; meeting one fails with ELOOP or EXDEV.
 int openFolderAt(int at, const std::string& path, bool beneath, int flags) {
     flags |= O_DIRECTORY | O_CLOEXEC;
-    if (!noOpenat2.load(std::memory_order_relaxed)) {
+    if (!Files::walkFolderParts && !noOpenat2.load(std::memory_order_relaxed)) {
         open_how how{};
         how.flags = static_cast<unsigned long long>(flags);
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (beneath ? RESOLVE_BENEATH : 0);

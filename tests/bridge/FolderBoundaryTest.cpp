@@ -171,26 +171,46 @@ const std::vector<SwapCase> kSwaps = {
      [](BoundaryHarness& h) { return h.versionOf({{"file", h.handle(h.dir / "docs/sub/a.md")}}); }, "unreadable"},
 };
 
-class FolderSwappedAfterTheCheck : public testing::TestWithParam<SwapCase> {};
-
-TEST_P(FolderSwappedAfterTheCheck, failsCleanlyWithNothingFromOrLeftOutside) {
+void swapAndRun(const SwapCase& c) {
     BoundaryHarness h;
     h.write("docs/sub/a.md", "inside");
     auto outsideBefore = h.files("outside");
     swapAtTheCheck(h, h.dir / "docs/sub");
-    EXPECT_EQ(GetParam().run(h), GetParam().expected);
+    EXPECT_EQ(c.run(h), c.expected);
     // The swap happened, and neither side gained or lost a byte or a file.
     EXPECT_TRUE(fs::is_symlink(h.dir / "docs/sub"));
     EXPECT_EQ(h.files("outside"), outsideBefore);
     EXPECT_EQ(h.files("docs"), (std::map<std::string, std::string>{{h.dir / "docs/sub-moved/a.md", "inside"}}));
 }
 
+class FolderSwappedAfterTheCheck : public testing::TestWithParam<SwapCase> {};
+
+TEST_P(FolderSwappedAfterTheCheck, failsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
+
+// The same where the system has no openat2 and folders are opened part by part.
+class FolderSwappedWithoutOpenat2 : public testing::TestWithParam<SwapCase> {
+protected:
+    void SetUp() override { Files::walkFolderParts = true; }
+    void TearDown() override { Files::walkFolderParts = false; }
+};
+
+TEST_P(FolderSwappedWithoutOpenat2, failsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
+
 INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedAfterTheCheck, testing::ValuesIn(kSwaps),
                          [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedWithoutOpenat2, testing::ValuesIn(kSwaps),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FolderSwappedAfterTheCheck, linksTheRulesAcceptKeepWorking) {
+class LinksTheRulesAccept : public testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { Files::walkFolderParts = GetParam(); }
+    void TearDown() override { Files::walkFolderParts = false; }
+};
+
+TEST_P(LinksTheRulesAccept, keepWorking) {
     // The rules hand over the path with its links resolved, so a link inside
-    // the folder is no swap: reads and saves through it go on.
+    // the folder is no swap: reads and saves through it go on, whichever way
+    // the folder is opened.
     BoundaryHarness h;
     h.write("docs/real/a.md", "inside");
     fs::create_directory_symlink(h.dir / "docs/real", h.dir / "docs/alias");
@@ -201,6 +221,14 @@ TEST(FolderSwappedAfterTheCheck, linksTheRulesAcceptKeepWorking) {
     auto picked = h.handle(h.dir / "docs/alias/a.md");
     EXPECT_EQ(statusAndError(h.put("?file=" + picked, "newer", Files::version("new"))).substr(0, 3), "200");
     EXPECT_EQ(TempDir::read(h.dir / "docs/real/a.md"), "newer");
+    // A document in a folder a few levels down, and one beside the folder's root.
+    h.write("docs/real/b/c/d.md", "deep");
+    EXPECT_EQ(statusAndError(h.get("?path=alias/b/c/d.md")), "200 deep");
+    EXPECT_EQ(statusAndError(h.put("?path=top.md", "top", "new")).substr(0, 3), "200");
+    EXPECT_EQ(statusAndError(h.get("?path=top.md")), "200 top");
 }
+
+INSTANTIATE_TEST_SUITE_P(FolderOpened, LinksTheRulesAccept, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "partByPart" : "withOpenat2"; });
 
 }  // namespace
