@@ -43,6 +43,7 @@ const char* const kChanged = "the file was changed on disk since you opened it";
 // files relative to the document's folder as it was opened (`folder`), never
 // by path again.
 struct Target {
+    const Files::Place* place = nullptr;
     std::string path;
     int folder = -1;
     std::string name;
@@ -124,20 +125,13 @@ std::vector<std::string> namesIn(const std::string& folder) {
 // after a crash is always complete.
 const char* const kPartialCopy = ".partial";
 
-// Whether the document now holds exactly `bytes`, read through its folder.
-bool readsBack(const Target& target, const std::string& bytes) {
-    int fd = ::openat(target.folder, target.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return false;
-    Files::OpenFile held(fd);
-    std::string found(bytes.size() + 1, '\0');
-    std::size_t filled = 0;
-    while (filled < found.size()) {
-        ssize_t count = ::read(fd, found.data() + filled, found.size() - filled);
-        if (count < 0 && errno == EINTR) continue;
-        if (count <= 0) break;
-        filled += static_cast<std::size_t>(count);
+// Whether the document holds its old bytes again, read as every read is.
+bool holdsOld(const Target& target) {
+    try {
+        return Files::ready(*target.place).bytes == target.old;
+    } catch (const std::exception&) {
+        return false;
     }
-    return filled == bytes.size() && found.compare(0, filled, bytes) == 0;
 }
 
 void replacementFolder(const std::string& bytes, const Target& target) {
@@ -186,7 +180,7 @@ void replacementFolder(const std::string& bytes, const Target& target) {
             }
             // Should the document hold neither version now, the copy is the
             // only whole text left: it stays, and the next start keeps it in Backups.
-            if (readsBack(target, target.old)) removeCopy();
+            if (holdsOld(target)) removeCopy();
             else appLog().add("save: the document may be cut off; the new text stays for Backups");
             notSaved(written.error);
         }
@@ -346,6 +340,7 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
     }
 
     Target target;
+    target.place = &place;
     target.path = path;
     target.folder = place.folder.fd();
     target.name = place.name;

@@ -125,6 +125,9 @@ public:
     // The real path of a place: what its file lock is found by, so that a
     // handle and a path naming one file share the lock.
     static std::string lockKey(const Files::Place& place);
+    // Every read of a document by the routes: under its file lock, so a save
+    // writing it in place is waited for. On disk.
+    Files::Read readUnderLock(const Files::Place& place);
     // "f:" + handle or "p:" + path: reads of one key share one disk read, saves
     // of one key share one queue.
     static std::string readKey(const Query& query);

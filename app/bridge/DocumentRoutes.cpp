@@ -42,6 +42,13 @@ const std::string* queryItem(const Query& query, const char* name) {
     return found == query.end() ? nullptr : &found->second;
 }
 
+// The handle a request names, or none: an empty "file" names no document, so
+// the path does. Reads, saves and their keys all decide by this one rule.
+const std::string* handleOf(const Query& query) {
+    const std::string* file = queryItem(query, "file");
+    return file && !file->empty() ? file : nullptr;
+}
+
 }  // namespace
 
 std::string Bridge::handle(const std::string& path) {
@@ -57,7 +64,7 @@ std::string Bridge::handle(const std::string& path) {
 
 std::string Bridge::documentURL(const Query& query, const std::optional<std::string>& folder,
                                 const Handles& picked) {
-    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) {
+    if (const std::string* file = handleOf(query)) {
         auto found = picked.find(*file);
         // The handle was made from a document the user chose: no further check.
         if (found != picked.end()) return found->second;
@@ -69,9 +76,7 @@ std::string Bridge::documentURL(const Query& query, const std::optional<std::str
 
 Files::Place Bridge::documentPlace(const Query& query, const std::optional<std::string>& folder,
                                    const Handles& picked) {
-    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) {
-        return Files::placeOf(documentURL(query, folder, picked));
-    }
+    if (handleOf(query)) return Files::placeOf(documentURL(query, folder, picked));
     const std::string* path = queryItem(query, "path");
     return Files::locate(path ? *path : std::string(), folder);
 }
@@ -81,10 +86,16 @@ std::string Bridge::lockKey(const Files::Place& place) {
     return place.folderPath == "/" ? "/" + place.name : place.folderPath + "/" + place.name;
 }
 
+Files::Read Bridge::readUnderLock(const Files::Place& place) {
+    // A save writing the document in place holds this lock: no read sees
+    // half a document.
+    auto lock = fileLock(lockKey(place));
+    std::lock_guard held(*lock);
+    return Files::ready(place);
+}
+
 std::string Bridge::readKey(const Query& query) {
-    // The same choice as documentPlace: an empty handle names no document,
-    // so the path does.
-    if (const std::string* file = queryItem(query, "file"); file && !file->empty()) return "f:" + *file;
+    if (const std::string* file = handleOf(query)) return "f:" + *file;
     const std::string* path = queryItem(query, "path");
     return "p:" + (path ? *path : std::string());
 }
@@ -110,15 +121,8 @@ void Bridge::getFile(const ApiRequest& request) {
         try {
             Files::Place place = documentPlace(query, folder, *handles);
             const std::string& url = place.path;
-            Files::Read read;
-            {
-                // A save writing the document in place holds this lock: the
-                // page never receives half a document.
-                auto lock = fileLock(lockKey(place));
-                std::lock_guard held(*lock);
-                read = Files::ready(place);
-            }
-            if (!readKey(query).starts_with("f:")) io.async([this, url] { recent.add("file", url); });
+            Files::Read read = readUnderLock(place);
+            if (!handleOf(query)) io.async([this, url] { recent.add("file", url); });
             body = std::move(read.bytes);
             extra["X-Quillmarsh-Version"] = std::move(read.version);
             extra["X-Quillmarsh-Location"] = percentEncodePath(url);
@@ -223,10 +227,7 @@ std::string Bridge::versionOf(const std::string& path, Files::LinkCache& links,
         }
     }
     try {
-        Files::Place opened = place();
-        auto lock = fileLock(lockKey(opened));
-        std::lock_guard held(*lock);
-        seen.version = Files::ready(opened).version;
+        seen.version = readUnderLock(place()).version;
     } catch (const std::exception&) {
         return "unreadable";
     }
