@@ -270,10 +270,14 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
         throw BridgeError(403, "path leaves the folder");
     // Links may lead to a hidden file or into a secret folder inside the folder.
     // Without links the path below the folder is the one checked above.
-    if (hops > 0 && isPrivate(split(std::string_view(real).substr(below), false)))
-        throw BridgeError(403, kPrivate);
-    // A link may lead to a name the text check above never saw.
-    UTF8::checkFileName(real);
+    if (hops > 0) {
+        std::string_view inside = std::string_view(real).substr(below);
+        if (isPrivate(split(inside, false))) throw BridgeError(403, kPrivate);
+        // A link may lead to a name the text check above never saw; without
+        // links the names are those it checked, below a folder checked when
+        // it was opened.
+        UTF8::checkFileName(inside);
+    }
 
     if (realFolderOut) *realFolderOut = realFolder;
     // Returned as found: on Linux "/private/tmp" is an ordinary folder, not
