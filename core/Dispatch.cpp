@@ -1,5 +1,7 @@
 #include "core/Dispatch.hpp"
 
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 
 namespace {
@@ -122,6 +124,65 @@ void Queue::workerLoop() {
         --idle_;
     }
 }
+
+KeyedSerialQueue::KeyedSerialQueue(std::string label, size_t maxThreads) : pool_(std::move(label), maxThreads) {}
+
+KeyedSerialQueue::~KeyedSerialQueue() {
+    // Sequences put their next job on the pool themselves: wait until none is
+    // left, then the pool's own destructor joins its threads.
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (waiting_.empty()) return;
+        }
+        pool_.sync([] {});
+    }
+}
+
+void KeyedSerialQueue::async(const std::string& key, Job job) {
+    {
+        std::lock_guard lock(mutex_);
+        auto [entry, made] = waiting_.try_emplace(key);
+        entry->second.push_back(std::move(job));
+        // A sequence already queued or running takes the job in its turn.
+        if (!made) return;
+    }
+    pool_.async([this, key] { runNext(key); });
+}
+
+size_t KeyedSerialQueue::activeKeys() const {
+    std::lock_guard lock(mutex_);
+    return waiting_.size();
+}
+
+void KeyedSerialQueue::runNext(const std::string& key) {
+    Job job;
+    {
+        std::lock_guard lock(mutex_);
+        auto& jobs = waiting_.at(key);
+        job = std::move(jobs.front());
+        jobs.pop_front();
+    }
+    job();
+    job = nullptr;  // what it holds goes before the next job of the key starts
+    {
+        std::lock_guard lock(mutex_);
+        auto entry = waiting_.find(key);
+        if (entry->second.empty()) {
+            waiting_.erase(entry);
+            return;
+        }
+    }
+    // To the back of the pool: other keys get their turn between two jobs of this one.
+    pool_.async([this, key] { runNext(key); });
+}
+
+#if !defined(NDEBUG) || defined(QUILLMARSH_THREAD_CHECKS)
+void wrongThread(const char* where, const char* expected) {
+    std::fprintf(stderr, "%s ran off its queue (%s)\n", where, expected);
+    std::abort();
+}
+#endif
 
 RunLoopMainQueue::RunLoopMainQueue() : owner_(std::this_thread::get_id()) {}
 

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <unordered_map>
 #include <vector>
 
 using Job = std::function<void()>;
@@ -88,6 +90,71 @@ public:
     explicit ConcurrentQueue(std::string label, size_t maxThreads = 16)
         : Queue(std::move(label), maxThreads) {}
 };
+
+// Jobs in sequences: jobs given under one key run one at a time in the order
+// given, jobs of different keys run side by side, all on one pool of at most
+// `maxThreads` threads. A key costs nothing once its jobs have run, so a
+// program that saves thousands of documents keeps a handful of threads, not
+// one per document. A sequence gives its thread back after each job, so one
+// busy key cannot hold the pool while others wait.
+class KeyedSerialQueue {
+public:
+    KeyedSerialQueue(std::string label, size_t maxThreads);
+    // Waits for every job given so far.
+    ~KeyedSerialQueue();
+    KeyedSerialQueue(const KeyedSerialQueue&) = delete;
+    KeyedSerialQueue& operator=(const KeyedSerialQueue&) = delete;
+
+    void async(const std::string& key, Job job);
+    // Whether the caller is a job of this queue.
+    bool isCurrent() const { return pool_.isCurrent(); }
+    // Keys with jobs waiting or running.
+    size_t activeKeys() const;
+
+private:
+    void runNext(const std::string& key);
+
+    mutable std::mutex mutex_;
+    // Jobs not yet started, per key; a key is here while its sequence is
+    // queued or running, and leaves when it has nothing more to run.
+    std::unordered_map<std::string, std::deque<Job>> waiting_;
+    // Last: its threads are joined before the map they use goes.
+    ConcurrentQueue pool_;
+};
+
+// Where a reply can be sent: a queue or the main thread.
+inline void postTo(Queue& queue, Job job) { queue.async(std::move(job)); }
+inline void postTo(MainQueue& queue, Job job) { queue.post(std::move(job)); }
+
+// Runs `task` on `from`, then `reply` with its result on `to`: the hop from a
+// worker back to where the state lives, written once. `to` must outlive the
+// task; what the reply needs of its owner it must guard itself.
+template <typename From, typename To, typename Task, typename Reply>
+void postAndReply(From& from, Task task, To& to, Reply reply) {
+    postTo(from, [task = std::move(task), &to, reply = std::move(reply)]() mutable {
+        if constexpr (std::is_void_v<std::invoke_result_t<Task&>>) {
+            task();
+            postTo(to, std::move(reply));
+        } else {
+            postTo(to, [result = task(), reply = std::move(reply)]() mutable { reply(std::move(result)); });
+        }
+    });
+}
+
+// Code that must run on one queue says so: the check runs in debug builds and
+// in the sanitizer build (which the test command runs) and stops the program
+// with the place named; release builds skip it.
+#if !defined(NDEBUG) || defined(QUILLMARSH_THREAD_CHECKS)
+[[noreturn]] void wrongThread(const char* where, const char* expected);
+#define QUILLMARSH_ONLY_ON(queue)                                                \
+    do {                                                                         \
+        if (!(queue).isCurrent()) wrongThread(__func__, #queue);                 \
+    } while (false)
+#else
+#define QUILLMARSH_ONLY_ON(queue) \
+    do {                          \
+    } while (false)
+#endif
 
 // A main queue that is pumped by hand: the console's main loop and the tests'.
 // The thread that constructs it is its main thread.

@@ -1,13 +1,12 @@
-// The editor page's own files. Only the start document is rewritten (token and
-// product name); everything else is served as it lies, and only from "web/" and
-// "node_modules/" inside the editor folder, after links and ".." are resolved.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 
-#include "app/bridge/Bridge.hpp"
+#include "app/bridge/AssetServer.hpp"
+
+#include <map>
 #include "core/UTF8.hpp"
 
 namespace {
@@ -67,23 +66,29 @@ std::string standardised(const std::filesystem::path& path) {
 
 }  // namespace
 
-void Bridge::serveAsset(const std::shared_ptr<SchemeTask>& task, const std::string& path) {
+AssetServer::AssetServer(Responder& responder, std::string editor, std::string token, std::string productName)
+    : responder_(responder),
+      editor_(std::move(editor)),
+      token_(std::move(token)),
+      productName_(std::move(productName)) {}
+
+void AssetServer::serve(const std::shared_ptr<SchemeTask>& task, const std::string& path) {
     if (path == "/" || path == "/index.html") {
-        auto page = readWhole(editor + "/web/index.html");
-        if (!page || !UTF8::isValid(*page)) return sendError(task, 404, "not found");
-        replaceAll(*page, "__QUILLMARSH_TOKEN__", token);
-        replaceAll(*page, "__PRODUCT__", escapeName(productName()));
-        return send(task, 200, std::move(*page), "text/html; charset=utf-8");
+        auto page = readWhole(editor_ + "/web/index.html");
+        if (!page || !UTF8::isValid(*page)) return responder_.sendError(task, 404, "not found");
+        replaceAll(*page, "__QUILLMARSH_TOKEN__", token_);
+        replaceAll(*page, "__PRODUCT__", escapeName(productName_));
+        return responder_.send(task, 200, std::move(*page), "text/html; charset=utf-8");
     }
     std::string decoded = percentDecode(path).value_or(path);
-    if (decoded.find('\0') != std::string::npos) return sendError(task, 404, "not found");
+    if (decoded.find('\0') != std::string::npos) return responder_.sendError(task, 404, "not found");
     if (decoded.rfind("/web/", 0) != 0 && decoded.rfind("/node_modules/", 0) != 0) {
-        return sendError(task, 404, "not found");
+        return responder_.sendError(task, 404, "not found");
     }
-    std::string base = standardised(editor);
+    std::string base = standardised(editor_);
     std::string candidate = standardised(std::filesystem::path(base) / decoded.substr(1));
-    if (candidate.rfind(base + "/", 0) != 0) return sendError(task, 404, "not found");
+    if (candidate.rfind(base + "/", 0) != 0) return responder_.sendError(task, 404, "not found");
     auto bytes = readWhole(candidate);
-    if (!bytes) return sendError(task, 404, "not found");
-    send(task, 200, std::move(*bytes), contentType(candidate));
+    if (!bytes) return responder_.sendError(task, 404, "not found");
+    responder_.send(task, 200, std::move(*bytes), contentType(candidate));
 }

@@ -1,4 +1,5 @@
 #include "app/bridge/Bridge.hpp"
+
 #include "core/Files.hpp"
 
 #include <fstream>
@@ -39,23 +40,47 @@ const std::string& appName() {
 Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string dataHome)
     : token(makeToken()),
       editor(std::move(editorFolder)),
-      platform(platformServices),
       info(readInfo(editor)),
-      support(SupportFolder::find(dataHome)),
-      recent(support + "/recent.json"),
-      backups(backupsFolder()) {
+      platform_(platformServices),
+      support_(SupportFolder::find(dataHome)),
+      recent_(support_ + "/recent.json"),
+      backups_(backupsFolder()),
+      responder_(platform_.main),
+      assets_(responder_, editor, token, productName()),
+      folder_(io, platform_.bookmarks, recent_,
+              // On the watcher's queue; the page is told on the main thread,
+              // and only while this bridge still exists.
+              [this] { responder_.onMain([this] { if (onFolderChanged) onFolderChanged(); }); }),
+      infoRoutes_(responder_, platform_.workspace, editor, info, backupsFolder(),
+                  [this] { if (onQuit) onQuit(); }),
+      documents_(responder_, disk, io, folder_, handles_, locks_, versions_, recent_),
+      saveRoutes_(responder_, saves, saveWork, folder_, handles_, locks_, backups_),
+      folderRoutes_(responder_, listing, folder_),
+      recentRoutes_(responder_, recent_, folder_, handles_, platform_.bookmarks),
+      panels_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, recent_),
+      handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
+                [this] { if (onOpenRequested) onOpenRequested(); }) {
+    infoRoutes_.addRoutes(routes_);
+    panels_.addRoutes(routes_);
+    handOver_.addRoutes(routes_);
+    folderRoutes_.addRoutes(routes_);
+    recentRoutes_.addRoutes(routes_);
+    documents_.addRoutes(routes_);
+    saveRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
-        int removed = backups.prune(std::chrono::system_clock::now());
+        int removed = backups_.prune(std::chrono::system_clock::now());
         if (removed >= 1) appLog().add("backups: removed " + std::to_string(removed) + " older than 30 days");
     });
 }
 
-Bridge::~Bridge() { *alive_ = false; }
+// The queues are members, destroyed (and their threads joined) before the
+// rest; nothing else needs stopping.
+Bridge::~Bridge() = default;
 
 void Bridge::keepInterruptedSaves() {
     io.async([this] {
-        int kept = Files::keepInterruptedSaves(backups, std::chrono::system_clock::now());
+        int kept = Files::keepInterruptedSaves(backups_, std::chrono::system_clock::now());
         if (kept >= 1) {
             appLog().add("save: " + std::to_string(kept) + (kept == 1 ? " copy" : " copies") +
                          " of interrupted saves kept in Backups");

@@ -1,18 +1,12 @@
-// The open folder: opening and closing it, the watcher that follows it, and
-// GET /api/tree, whose walk runs on the listing queue so that a huge folder
-// never holds up the main thread or io.
-#include "app/bridge/Bridge.hpp"
-#include "core/BridgeError.hpp"
+#include "app/bridge/FolderRoutes.hpp"
+
 #include "core/Files.hpp"
 #include "core/JSONText.hpp"
-#include "core/UTF8.hpp"
 
 namespace {
 
 // The most documents one answer holds.
-constexpr std::size_t kMaxListed = 5000;
-// Quiet time after the last change before the page is told.
-constexpr auto kWatchDelay = std::chrono::seconds(1);
+constexpr std::size_t maxListed = 5000;
 
 // The tree answer written straight out: thousands of paths would otherwise
 // each become a JSON object first, costing more than the walk itself.
@@ -30,8 +24,8 @@ std::string treeBody(const std::string& folder, const Files::Listing& listing) {
         body += '}';
     }
     body += "],\"folder\":";
-    // openFolder admits only UTF-8 folders; were one ever to slip through,
-    // this throws and the page is told, rather than shown another name.
+    // The open folder admits only UTF-8 folders; were one ever to slip
+    // through, this throws and the page is told, rather than shown another name.
     body += nlohmann::json(folder).dump();
     body += listing.truncated ? ",\"truncated\":true}" : ",\"truncated\":false}";
     return body;
@@ -39,73 +33,48 @@ std::string treeBody(const std::string& folder, const Files::Listing& listing) {
 
 }  // namespace
 
-void Bridge::openFolder(const std::string& folder) {
-    // Both names reach the page and Open Recent; checked before anything
-    // changes, so a refusal leaves the folder open now as it was.
-    UTF8::checkFolderName(folder);
-    std::string real = Files::realPath(folder);
-    UTF8::checkFolderName(real);
-    if (root) platform.bookmarks.leaveScope(*root);
-    platform.bookmarks.enterScope(folder);
-    setRoot(real);
-    // The bookmark is of the folder as chosen, so a later launch finds it the same way.
-    std::string bookmark = platform.bookmarks.make(folder);
-    recent.add("folder", folder, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));
+FolderRoutes::FolderRoutes(Responder& responder, Queue& listing, OpenFolder& folder)
+    : responder_(responder), listing_(listing), folder_(folder) {}
+
+void FolderRoutes::addRoutes(RouteTable& table) {
+    table.add("GET", "/api/tree", StartOn::main, [this](ApiRequest& request) { getTree(request); });
+    table.add("POST", "/api/close-folder", StartOn::io, [this](ApiRequest& request) { closeFolder(request); });
 }
 
-void Bridge::setRoot(const std::optional<std::string>& folder) {
-    root = folder;
-    {
-        std::lock_guard lock(listLock);
-        listRoot = folder;
-    }
-    if (!watcher) {
-        if (!folder) return;  // nothing to stop
-        // The watcher runs on its own queue; the page is told on the main
-        // thread, and only while this bridge still exists.
-        watcher = std::make_unique<FolderWatcher>(kWatchDelay, [this, alive = alive_, &main = platform.main] {
-            main.post([this, alive] {
-                if (*alive && onFolderChanged) onFolderChanged();
-            });
-        });
-    }
-    watcher->watch(folder);
+void FolderRoutes::closeFolder(const ApiRequest& request) {
+    folder_.close();
+    responder_.sendJSON(request.task, 200, {{"folder", nullptr}});
 }
 
-void Bridge::closeFolder(const ApiRequest& request) {
-    if (root) platform.bookmarks.leaveScope(*root);
-    setRoot(std::nullopt);
-    sendJSON(request.task, 200, {{"folder", nullptr}});
-}
-
-void Bridge::getTree(const ApiRequest& request) {
-    std::optional<std::string> folder;
-    bool already = false;
-    {
-        std::lock_guard lock(listLock);
-        folder = listRoot;
-        if (folder) already = !listBusy.insert(*folder).second;
-    }
+void FolderRoutes::getTree(const ApiRequest& request) {
+    std::optional<std::string> folder = folder_.current();
     if (!folder) {
-        return sendJSON(request.task, 200,
-                        {{"folder", nullptr}, {"files", nlohmann::json::array()}, {"truncated", false}});
+        return responder_.sendJSON(request.task, 200,
+                                   {{"folder", nullptr}, {"files", nlohmann::json::array()}, {"truncated", false}});
     }
-    if (already) return sendJSON(request.task, 503, {{"error", "still listing the folder"}, {"busy", true}});
+    bool already;
+    {
+        std::lock_guard lock(busyLock_);
+        already = !busy_.insert(*folder).second;
+    }
+    if (already) {
+        return responder_.sendJSON(request.task, 503, {{"error", "still listing the folder"}, {"busy", true}});
+    }
 
-    listing.async([this, task = request.task, folder = *folder] {
-        Files::Listing result = Files::list(folder, kMaxListed);
-        bool same;
+    listing_.async([this, task = request.task, folder = *folder] {
+        Files::Listing result = Files::list(folder, maxListed);
         {
-            std::lock_guard lock(listLock);
-            listBusy.erase(folder);
-            same = listRoot == folder;
+            std::lock_guard lock(busyLock_);
+            busy_.erase(folder);
         }
-        answering(task, [&] {
+        bool same = folder_.current() == folder;
+        responder_.answering(task, [&] {
             // The user closed the folder or opened another meanwhile: this list is of no use.
             if (!same) {
-                return sendJSON(task, 503, {{"error", "the folder changed while it was listed"}, {"busy", true}});
+                return responder_.sendJSON(task, 503,
+                                           {{"error", "the folder changed while it was listed"}, {"busy", true}});
             }
-            send(task, 200, treeBody(folder, result), "application/json");
+            responder_.send(task, 200, treeBody(folder, result), "application/json");
         });
     });
 }

@@ -1,10 +1,11 @@
-// Small endpoints about the program itself, and the quit request.
+#include "app/bridge/InfoRoutes.hpp"
+
 #include <sys/utsname.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "app/bridge/Bridge.hpp"
+#include "app/bridge/ProgramName.hpp"
 #include "core/FileWrite.hpp"
 #include "core/UTF8.hpp"
 
@@ -34,19 +35,36 @@ std::string systemVersion() {
 
 }  // namespace
 
-void Bridge::getBuild(const ApiRequest& request) {
-    sendJSON(request.task, 200,
-             {{"name", infoOr(info, "name", appName())},
-              {"version", infoOr(info, "version", "")},
-              {"build", infoOr(info, "build", "unknown")},
-              {"support", infoOr(info, "support", "")},
-              {"feedback", infoOr(info, "feedback", "")},
+InfoRoutes::InfoRoutes(Responder& responder, Workspace& workspace, std::string editor, const nlohmann::json& info,
+                       std::string backupsFolder, std::function<void()> quit)
+    : responder_(responder),
+      workspace_(workspace),
+      editor_(std::move(editor)),
+      info_(info),
+      backupsFolder_(std::move(backupsFolder)),
+      quit_(std::move(quit)) {}
+
+void InfoRoutes::addRoutes(RouteTable& table) {
+    table.add("GET", "/api/build", StartOn::io, [this](ApiRequest& request) { getBuild(request); });
+    table.add("GET", "/api/about", StartOn::io, [this](ApiRequest& request) { getAbout(request); });
+    table.add("GET", "/api/changelog", StartOn::io, [this](ApiRequest& request) { getChangelog(request); });
+    table.add("POST", "/api/backups/show", StartOn::io, [this](ApiRequest& request) { showBackups(request); });
+    table.add("POST", "/api/quit", StartOn::main, [this](ApiRequest& request) { quit(request); });
+}
+
+void InfoRoutes::getBuild(const ApiRequest& request) {
+    responder_.sendJSON(request.task, 200,
+             {{"name", infoOr(info_, "name", appName())},
+              {"version", infoOr(info_, "version", "")},
+              {"build", infoOr(info_, "build", "unknown")},
+              {"support", infoOr(info_, "support", "")},
+              {"feedback", infoOr(info_, "feedback", "")},
               {"os", "Linux " + systemVersion()}});
 }
 
-void Bridge::getAbout(const ApiRequest& request) {
+void InfoRoutes::getAbout(const ApiRequest& request) {
     nlohmann::json about = nlohmann::json::object();
-    if (auto text = readFile(editor + "/about.json")) {
+    if (auto text = readFile(editor_ + "/about.json")) {
         auto parsed = nlohmann::json::parse(*text, nullptr, false);
         if (!parsed.is_discarded() && parsed.is_object()) about = std::move(parsed);
     }
@@ -55,34 +73,29 @@ void Bridge::getAbout(const ApiRequest& request) {
     const std::pair<const char*, const char*> fromInfo[] = {
         {"name", "name"}, {"version", "version"}, {"commit", "build"}};
     for (auto [member, key] : fromInfo) {
-        auto found = info.find(key);
-        if (found == info.end()) about.erase(member);
+        auto found = info_.find(key);
+        if (found == info_.end()) about.erase(member);
         else about[member] = *found;
     }
     about["license"] = licenseText;
-    if (auto found = info.find("support"); found == info.end()) about.erase("support");
+    if (auto found = info_.find("support"); found == info_.end()) about.erase("support");
     else about["support"] = *found;
-    sendJSON(request.task, 200, about);
+    responder_.sendJSON(request.task, 200, about);
 }
 
-void Bridge::getChangelog(const ApiRequest& request) {
-    std::string text = readFile(editor + "/CHANGELOG.md").value_or("");
+void InfoRoutes::getChangelog(const ApiRequest& request) {
+    std::string text = readFile(editor_ + "/CHANGELOG.md").value_or("");
     if (!UTF8::isValid(text)) text.clear();
-    sendJSON(request.task, 200, {{"version", infoOr(info, "version", "")}, {"text", text}});
+    responder_.sendJSON(request.task, 200, {{"version", infoOr(info_, "version", "")}, {"text", text}});
 }
 
-void Bridge::showBackups(const ApiRequest& request) {
-    std::string folder = backupsFolder();
-    FileWrite::makeFolders(folder);  // a failure still shows where backups would be
-    platform.main.post([alive = alive_, workspace = &platform.workspace, folder] {
-        if (*alive) workspace->openFolder(folder);
-    });
-    sendJSON(request.task, 200, {{"text", "Backups are kept for 30 days."}});
+void InfoRoutes::showBackups(const ApiRequest& request) {
+    FileWrite::makeFolders(backupsFolder_);  // a failure still shows where backups would be
+    responder_.onMain([this] { workspace_.openFolder(backupsFolder_); });
+    responder_.sendJSON(request.task, 200, {{"text", "Backups are kept for 30 days."}});
 }
 
-void Bridge::quit(const ApiRequest& request) {
-    sendJSON(request.task, 200, {{"stopping", true}});
-    platform.main.post([this, alive = alive_] {
-        if (*alive && onQuit) onQuit();
-    });
+void InfoRoutes::quit(const ApiRequest& request) {
+    responder_.sendJSON(request.task, 200, {{"stopping", true}});
+    responder_.onMain(quit_);
 }

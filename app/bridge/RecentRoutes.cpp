@@ -1,10 +1,9 @@
-// Open Recent for the page: the list, clearing it, and reopening an entry by
-// its position. An entry found gone is removed and the page is told why.
+#include "app/bridge/RecentRoutes.hpp"
+
 #include <sys/stat.h>
 
 #include <charconv>
 
-#include "app/bridge/Bridge.hpp"
 #include "core/BridgeError.hpp"
 #include "core/UTF8.hpp"
 
@@ -28,47 +27,59 @@ long long parseIndex(const std::string& text) {
 
 }  // namespace
 
-void Bridge::getRecent(const ApiRequest& request) { sendJSON(request.task, 200, {{"items", recent.listing()}}); }
+RecentRoutes::RecentRoutes(Responder& responder, Recent& recent, OpenFolder& folder, FileHandles& handles,
+                           Bookmarks& bookmarks)
+    : responder_(responder), recent_(recent), folder_(folder), handles_(handles), bookmarks_(bookmarks) {}
 
-void Bridge::clearRecent(const ApiRequest& request) {
-    recent.clear();
-    sendJSON(request.task, 200, {{"items", nlohmann::json::array()}});
+void RecentRoutes::addRoutes(RouteTable& table) {
+    table.add("GET", "/api/recent", StartOn::io, [this](ApiRequest& request) { getRecent(request); });
+    table.add("POST", "/api/recent/clear", StartOn::io, [this](ApiRequest& request) { clearRecent(request); });
+    table.add("POST", "/api/recent/open", StartOn::io, [this](ApiRequest& request) { openRecent(request); });
 }
 
-void Bridge::openRecent(const ApiRequest& request) {
+void RecentRoutes::getRecent(const ApiRequest& request) {
+    responder_.sendJSON(request.task, 200, {{"items", recent_.listing()}});
+}
+
+void RecentRoutes::clearRecent(const ApiRequest& request) {
+    recent_.clear();
+    responder_.sendJSON(request.task, 200, {{"items", nlohmann::json::array()}});
+}
+
+void RecentRoutes::openRecent(const ApiRequest& request) {
     long long index = -1;
-    if (auto found = request.query.find("index"); found != request.query.end()) index = parseIndex(found->second);
-    if (index < 0 || index >= static_cast<long long>(recent.items().size())) {
+    if (const std::string* given = request.item("index")) index = parseIndex(*given);
+    if (index < 0 || index >= static_cast<long long>(recent_.items().size())) {
         throw BridgeError(404, "that recent item no longer exists; reopen the list");
     }
-    const Recent::Item item = recent.items()[static_cast<std::size_t>(index)];
+    const Recent::Item item = recent_.items()[static_cast<std::size_t>(index)];
 
     // A bookmark follows an item that moved; a stale one is used as it is.
     std::string path = item.path;
     if (item.bookmark) {
-        if (auto resolved = platform.bookmarks.resolve(*item.bookmark)) path = *resolved;
+        if (auto resolved = bookmarks_.resolve(*item.bookmark)) path = *resolved;
     }
     // The list holds only UTF-8 paths, but a bookmark may lead anywhere.
     if (item.kind == "folder") UTF8::checkFolderName(path);
     else UTF8::checkFileName(path);
-    platform.bookmarks.enterScope(path);
+    bookmarks_.enterScope(path);
 
     struct stat info;
     bool exists = ::stat(path.c_str(), &info) == 0;
     bool folder = item.kind == "folder";
     if (exists && S_ISDIR(info.st_mode) == folder) {
         if (folder) {
-            openFolder(path);
-            return sendJSON(request.task, 200, {{"kind", "folder"}, {"folder", path}});
+            folder_.open(path);
+            return responder_.sendJSON(request.task, 200, {{"kind", "folder"}, {"folder", path}});
         }
-        recent.add("file", path, item.bookmark);
-        nlohmann::json answer = chosenFile(path);
+        recent_.add("file", path, item.bookmark);
+        nlohmann::json answer = handles_.chosenFile(path);
         answer["kind"] = "file";
-        return sendJSON(request.task, 200, answer);
+        return responder_.sendJSON(request.task, 200, answer);
     }
     // Gone, or a file turned into a folder or the reverse.
-    recent.remove(static_cast<std::size_t>(index));
-    sendJSON(request.task, 404,
-             {{"error", item.path + " is no longer there (moved or deleted); removed from Open Recent"},
-              {"removed", true}});
+    recent_.remove(static_cast<std::size_t>(index));
+    responder_.sendJSON(request.task, 404,
+                        {{"error", item.path + " is no longer there (moved or deleted); removed from Open Recent"},
+                         {"removed", true}});
 }

@@ -1,19 +1,19 @@
-// The one way an answer reaches the page: always on the main thread, and never
-// for a request the page has abandoned.
-#include "app/bridge/Bridge.hpp"
+// The response writer: the head every answer carries, JSON that cannot be
+// written, and thrown refusals turned into answers.
+#include "app/bridge/Responder.hpp"
 #include "core/BridgeError.hpp"
 #include "core/LogFile.hpp"
 
-void Bridge::send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
-                  HeaderMap extra) {
-    if (!platform.main.isCurrent()) {
-        platform.main.post([this, alive = alive_, task = std::move(task), status, body = std::move(body),
-                            contentType = std::move(contentType), extra = std::move(extra)]() mutable {
-            if (*alive) send(std::move(task), status, std::move(body), std::move(contentType), std::move(extra));
+void Responder::send(std::shared_ptr<SchemeTask> task, int status, std::string body, std::string contentType,
+                     HeaderMap extra) {
+    if (!main_.isCurrent()) {
+        onMain([this, task = std::move(task), status, body = std::move(body), contentType = std::move(contentType),
+                extra = std::move(extra)]() mutable {
+            send(std::move(task), status, std::move(body), std::move(contentType), std::move(extra));
         });
         return;
     }
-    if (stopped.erase(task) > 0) return;
+    if (stopped_.erase(task) > 0) return;
     HeaderMap headers;
     headers["Content-Type"] = std::move(contentType);
     headers["Content-Length"] = std::to_string(body.size());
@@ -22,7 +22,7 @@ void Bridge::send(std::shared_ptr<SchemeTask> task, int status, std::string body
     task->finish(status, headers, body);
 }
 
-void Bridge::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value) {
+void Responder::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value) {
     std::string body;
     try {
         body = value.dump();
@@ -38,11 +38,11 @@ void Bridge::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohma
     send(std::move(task), status, std::move(body), "application/json");
 }
 
-void Bridge::sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message) {
+void Responder::sendError(std::shared_ptr<SchemeTask> task, int status, const std::string& message) {
     sendJSON(std::move(task), status, nlohmann::json{{"error", message}});
 }
 
-void Bridge::answering(const std::shared_ptr<SchemeTask>& task, const std::function<void()>& operation) {
+void Responder::answering(const std::shared_ptr<SchemeTask>& task, const std::function<void()>& operation) {
     try {
         operation();
     } catch (const BridgeError& error) {
@@ -52,4 +52,15 @@ void Bridge::answering(const std::shared_ptr<SchemeTask>& task, const std::funct
     } catch (...) {
         sendError(task, 500, "unknown error");
     }
+}
+
+void Responder::onMain(std::function<void()> job) {
+    main_.post([alive = alive_, job = std::move(job)] {
+        if (*alive) job();
+    });
+}
+
+void Responder::stop(const std::shared_ptr<SchemeTask>& task) {
+    QUILLMARSH_ONLY_ON(main_);
+    stopped_.insert(task);
 }

@@ -17,12 +17,12 @@ namespace {
 // Handles are registered on io, where every caller runs.
 std::string handleOn(Bridge& bridge, const std::string& path) {
     std::string handle;
-    bridge.io.sync([&] { handle = bridge.handle(path); });
+    bridge.io.sync([&] { handle = bridge.handles().handle(path); });
     return handle;
 }
 
 void openFolder(BridgeHarness& h, const std::string& folder) {
-    h.bridge->io.sync([&] { h.bridge->root = folder; });
+    h.bridge->io.sync([&] { h.bridge->folder().set(folder); });
 }
 
 // Holds every disk access of the code under test at Files::beforeDisk until
@@ -72,7 +72,7 @@ TEST(Handles, samePathSameHandleNextPathNextNumber) {
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/a.md"), "f1");
     // Another spelling of the same file is another document to the handles.
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/./a.md"), "f3");
-    EXPECT_EQ(h.bridge->picked->at("f2"), "/elsewhere/b.md");
+    EXPECT_EQ(h.bridge->handles().current()->at("f2"), "/elsewhere/b.md");
 }
 
 // --- GET /api/file -------------------------------------------------------------
@@ -144,7 +144,7 @@ TEST(ReadFile, onlyPathReadsAreRememberedInOpenRecent) {
     ASSERT_EQ(h.request("GET", "/api/file?file=f1").status, 200);
     ASSERT_EQ(h.request("GET", "/api/file?path=a.md").status, 200);
     std::vector<Recent::Item> items;
-    h.bridge->io.sync([&] { items = h.bridge->recent.items(); });
+    h.bridge->io.sync([&] { items = h.bridge->recent().items(); });
     ASSERT_EQ(items.size(), 1u);
     EXPECT_EQ(items[0].kind, "file");
     EXPECT_EQ(items[0].path, inside);
@@ -162,11 +162,7 @@ TEST(ReadFile, requestsThatMeetShareOneDiskRead) {
     ASSERT_TRUE(gate.waitForEntered(1));
     h.bridge->start(second);
     // The second request joins the read under way instead of starting one.
-    ASSERT_TRUE(eventually(h, [&] {
-        std::lock_guard lock(h.bridge->versionsLock);
-        auto found = h.bridge->reading.find("p:a.md");
-        return found != h.bridge->reading.end() && found->second.size() == 2;
-    }));
+    ASSERT_TRUE(eventually(h, [&] { return h.bridge->documents().waitingFor("p:a.md") == 2; }));
     gate.release();
     ASSERT_TRUE(h.pumpUntil([&] { return first->answer && second->answer; }));
 
@@ -191,17 +187,12 @@ TEST(ReadFile, aFailedReadAnswersEveryWaitingRequestWithTheSameError) {
     h.bridge->start(first);
     ASSERT_TRUE(gate.waitForEntered(1));
     h.bridge->start(second);
-    ASSERT_TRUE(eventually(h, [&] {
-        std::lock_guard lock(h.bridge->versionsLock);
-        auto found = h.bridge->reading.find("p:gone.md");
-        return found != h.bridge->reading.end() && found->second.size() == 2;
-    }));
+    ASSERT_TRUE(eventually(h, [&] { return h.bridge->documents().waitingFor("p:gone.md") == 2; }));
     gate.release();
     ASSERT_TRUE(h.pumpUntil([&] { return first->answer && second->answer; }));
     EXPECT_EQ(first->answer->status, 404);
     EXPECT_EQ(second->answer->body, first->answer->body);
-    std::lock_guard lock(h.bridge->versionsLock);
-    EXPECT_TRUE(h.bridge->reading.empty());
+    EXPECT_FALSE(h.bridge->documents().reading());
 }
 
 TEST(ReadFile, anEmptyHandleNeverJoinsAnotherDocumentsRead) {

@@ -24,7 +24,7 @@ struct BoundaryHarness : BridgeHarness {
         write("outside/secret.md", kSecret);
         write("outside/sub/a.md", kSecret);
         // As the page's open would, the listing's root included.
-        bridge->io.sync([this] { bridge->setRoot(fs::canonical(dir / "docs").string()); });
+        bridge->io.sync([this] { bridge->folder().set(fs::canonical(dir / "docs").string()); });
     }
     ~BoundaryHarness() { Files::afterCheck = nullptr; }
 
@@ -46,7 +46,7 @@ struct BoundaryHarness : BridgeHarness {
     }
     std::string handle(const std::string& path) {
         std::string made;
-        bridge->io.sync([&] { made = bridge->handle(path); });
+        bridge->io.sync([&] { made = bridge->handles().handle(path); });
         return made;
     }
 

@@ -183,7 +183,7 @@ TEST(Tree, ClosingWhileListingDropsTheListing) {
     Answer read = h.request("GET", "/api/file?path=a.md");
     EXPECT_EQ(read.status, 403);
     EXPECT_EQ(read.error(), "no folder is open");
-    EXPECT_FALSE(h.bridge->watcher->snapshot().root);
+    EXPECT_FALSE(h.bridge->folder().watcher()->snapshot().root);
 }
 
 TEST(Tree, ChangesOnDiskReachThePage) {
@@ -202,7 +202,7 @@ TEST(Tree, ChangesOnDiskReachThePage) {
     // Opening another folder moves the watcher there.
     h.dir.write("other/x.md", "x");
     open(h, h.dir / "other");
-    EXPECT_EQ(h.bridge->watcher->snapshot().root, fs::canonical(h.dir / "other").string());
+    EXPECT_EQ(h.bridge->folder().watcher()->snapshot().root, fs::canonical(h.dir / "other").string());
 }
 
 }  // namespace

@@ -56,7 +56,7 @@ struct Place {
     // An Open Recent entry whose bookmark leads to `target`.
     void rememberLeadingTo(const std::string& kind, const std::string& path, const std::string& target) {
         h.bookmarks.leadsTo["QUJD"] = target;
-        h.bridge->io.sync([&] { h.bridge->recent.add(kind, path, "QUJD"); });
+        h.bridge->io.sync([&] { h.bridge->recent().add(kind, path, "QUJD"); });
     }
 
     BridgeHarness h;
@@ -97,7 +97,7 @@ TEST_P(NotUTF8Name, IsRefusedBeforeAnythingIsDoneAndOpenRecentStaysWhole) {
     auto disk = onDisk(p.h.dir / "place");
     nlohmann::json recent = p.h.request("GET", "/api/recent").json();
     std::optional<std::string> root;
-    p.h.bridge->io.sync([&] { root = p.h.bridge->root; });
+    root = p.h.bridge->folder().current();
 
     Answer answer = c.act(p);
     EXPECT_EQ(answer.status, c.status);
@@ -108,13 +108,13 @@ TEST_P(NotUTF8Name, IsRefusedBeforeAnythingIsDoneAndOpenRecentStaysWhole) {
     EXPECT_EQ(listed.status, 200);
     EXPECT_EQ(nlohmann::json::parse(listed.body, nullptr, false), recent) << listed.body;
     p.h.bridge->io.sync([&] {
-        EXPECT_TRUE(p.h.bridge->picked->empty());
-        EXPECT_EQ(p.h.bridge->root, root);
+        EXPECT_TRUE(p.h.bridge->handles().current()->empty());
+        EXPECT_EQ(p.h.bridge->folder().current(), root);
     });
     // Open Recent is still saved: the next document read reaches the file.
     ASSERT_EQ(p.h.request("GET", "/api/file?path=good.md").status, 200);
     p.h.bridge->io.sync([] {});  // the read adds to Open Recent on io, before it answers
-    auto saved = nlohmann::json::parse(TempDir::read(p.h.bridge->recent.url()), nullptr, false);
+    auto saved = nlohmann::json::parse(TempDir::read(p.h.bridge->recent().url()), nullptr, false);
     ASSERT_TRUE(saved.is_array() && !saved.empty()) << saved;
     EXPECT_EQ(saved[0]["path"], fs::canonical(p.good).string());
 }

@@ -14,7 +14,7 @@ namespace {
 // Adds entries as the openers do, on io where the list lives; the last one given ends up first.
 void remember(BridgeHarness& h, const std::vector<std::pair<std::string, std::string>>& items) {
     h.bridge->io.sync([&] {
-        for (const auto& [kind, path] : items) h.bridge->recent.add(kind, path);
+        for (const auto& [kind, path] : items) h.bridge->recent().add(kind, path);
     });
 }
 

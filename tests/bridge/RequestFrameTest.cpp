@@ -160,7 +160,7 @@ TEST(RequestURLParse, HostAndDecodedPath) {
 TEST(ResponseWriter, AnswerFromAWorkerQueueCarriesStandardHeaders) {
     BridgeHarness h;
     auto task = h.task("GET", "/x");
-    h.bridge->io.async([&] { h.bridge->send(task, 201, "hello", "text/plain", {{"X-Extra", "1"}}); });
+    h.bridge->io.async([&] { h.bridge->responder().send(task, 201, "hello", "text/plain", {{"X-Extra", "1"}}); });
     ASSERT_TRUE(h.pumpUntil([&] { return task->answer.has_value(); }));
     EXPECT_EQ(task->answer->status, 201);
     EXPECT_EQ(task->answer->body, "hello");
@@ -170,7 +170,7 @@ TEST(ResponseWriter, AnswerFromAWorkerQueueCarriesStandardHeaders) {
     EXPECT_EQ(task->answer->headers.at("X-Extra"), "1");
 
     auto empty = h.task("GET", "/x");
-    h.bridge->send(empty, 200, "", "text/plain", {{"Content-Type", "image/png"}});
+    h.bridge->responder().send(empty, 200, "", "text/plain", {{"Content-Type", "image/png"}});
     EXPECT_EQ(empty->answer->headers.at("Content-Length"), "0");
     EXPECT_EQ(empty->answer->headers.at("Content-Type"), "image/png");
 }
@@ -178,18 +178,18 @@ TEST(ResponseWriter, AnswerFromAWorkerQueueCarriesStandardHeaders) {
 TEST(ResponseWriter, ErrorMappingAndUnserialisableJSON) {
     BridgeHarness h;
     auto conflict = h.task("GET", "/x");
-    h.bridge->answering(conflict, [] { throw BridgeError(409, "changed on disk"); });
+    h.bridge->responder().answering(conflict, [] { throw BridgeError(409, "changed on disk"); });
     EXPECT_EQ(conflict->answer->status, 409);
     EXPECT_EQ(conflict->answer->json(), nlohmann::json({{"error", "changed on disk"}}));
 
     auto failure = h.task("GET", "/x");
-    h.bridge->answering(failure, [] { throw std::runtime_error("disk on fire"); });
+    h.bridge->responder().answering(failure, [] { throw std::runtime_error("disk on fire"); });
     EXPECT_EQ(failure->answer->status, 500);
     EXPECT_EQ(failure->answer->error(), "disk on fire");
 
     // Never a success that says nothing: a value that cannot be written is a failure.
     auto invalid = h.task("GET", "/x");
-    h.bridge->sendJSON(invalid, 200, {{"text", std::string("\xff\xfe")}});
+    h.bridge->responder().sendJSON(invalid, 200, {{"text", std::string("\xff\xfe")}});
     EXPECT_EQ(invalid->answer->status, 500);
     EXPECT_EQ(invalid->answer->error(), "the answer holds text that is not valid UTF-8");
 }
@@ -199,7 +199,7 @@ TEST(ResponseWriter, StoppedTaskGetsNoAnswerAndIsForgotten) {
     auto task = h.task("GET", "/api/build", std::string(), h.tokenHeaders());
     h.bridge->start(task);  // the work is now queued on io
     h.bridge->stop(task);
-    ASSERT_TRUE(h.pumpUntil([&] { return h.bridge->stopped.empty(); }));
+    ASSERT_TRUE(h.pumpUntil([&] { return h.bridge->responder().stopped().empty(); }));
     EXPECT_EQ(task->finishCount, 0);
 
     // A later request is answered normally.
@@ -212,7 +212,7 @@ TEST(Quit, AnswersFirstThenCallsOnQuitOnTheMainThread) {
     bool onMain = false;
     h.bridge->onQuit = [&] {
         onMain = h.main.isCurrent();
-        order.push_back(h.bridge->stopped.empty() ? "onQuit" : "?");
+        order.push_back(h.bridge->responder().stopped().empty() ? "onQuit" : "?");
     };
     auto task = h.task("POST", "/api/quit", std::string(), h.tokenHeaders());
     h.bridge->start(task);

@@ -24,7 +24,7 @@ const char* const kChanged = "the file was changed on disk since you opened it";
 struct SaveHarness : BridgeHarness {
     SaveHarness() {
         fs::create_directories(dir / "docs");
-        bridge->io.sync([this] { bridge->root = dir / "docs"; });
+        bridge->io.sync([this] { bridge->folder().set(dir / "docs"); });
     }
 
     Answer save(const std::string& query, const std::string& text, const std::string& base,
@@ -98,7 +98,7 @@ TEST(SaveRoute, savesByPathAndAnswersTheRealPathAndVersion) {
 TEST(SaveRoute, savesByHandleAndAnswersThePickedPath) {
     SaveHarness h;
     auto outside = h.dir.write("elsewhere/b.md", "old");
-    h.bridge->io.sync([&] { h.bridge->handle(outside); });
+    h.bridge->io.sync([&] { h.bridge->handles().handle(outside); });
     auto answer = h.save("?file=f1", "new", Files::version("old"));
     ASSERT_EQ(answer.status, 200);
     EXPECT_EQ(answer.json()["saved"], outside);
