@@ -36,6 +36,7 @@ void HandOverRoutes::addRoutes(RouteTable& table) {
 }
 
 void HandOverRoutes::handOver(std::vector<std::string> paths) {
+    QUILLMARSH_ONLY_ON(responder_.main());
     auto check = [this, paths = std::move(paths)] {
         Checked checked;
         for (const auto& path : paths) {
@@ -55,6 +56,7 @@ void HandOverRoutes::handOver(std::vector<std::string> paths) {
         return checked;
     };
     postAndReply(disk_, std::move(check), io_, [this](Checked checked) {
+        QUILLMARSH_ONLY_ON(io_);
         skipped_ += checked.skipped;
         for (const auto& [path, bookmark] : checked.accepted) {
             recent_.add("file", path, bookmark);
@@ -82,6 +84,7 @@ nlohmann::json HandOverRoutes::describeDocument(const std::string& path) {
 }
 
 void HandOverRoutes::opened(const ApiRequest& request) {
+    QUILLMARSH_ONLY_ON(io_);
     nlohmann::json files = nlohmann::json::array();
     for (const auto& path : waiting_) files.push_back(describeDocument(path));
     long long skipped = skipped_;

@@ -20,9 +20,10 @@ void SaveRoutes::addRoutes(RouteTable& table) {
 }
 
 void SaveRoutes::putFile(ApiRequest& request) {
+    // Before the request moves into the job below.
+    std::string key = DocumentAddress::readKey(request.query);
     // The body moves on with the job (it may be 20 MiB); the rest is small.
-    saves_.async(DocumentAddress::readKey(request.query),
-                 [this, job = std::move(request), folder = folder_.current(), handles = handles_.current()] {
+    saves_.async(key, [this, job = std::move(request), folder = folder_.current(), handles = handles_.current()] {
                      responder_.answering(job.task, [&] { saveDocument(job, folder, *handles); });
                  });
 }

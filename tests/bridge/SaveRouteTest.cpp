@@ -14,6 +14,7 @@
 #include <mutex>
 
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -172,6 +173,68 @@ TEST(SaveRoute, savesSentBackToBackRunInOrderWithoutASecondBackup) {
     EXPECT_EQ(TempDir::read(h.doc()), "v5");
     // Only the version from before this session was kept.
     EXPECT_EQ(h.backupFiles().size(), 1u);
+}
+
+// Threads of this process now.
+std::size_t threadCount() {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
+}
+
+TEST(SaveRoute, savesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
+    SaveHarness h;
+    // The save of a.md is held at its first look at the disk; b.md's save must
+    // finish meanwhile.
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool held = false;
+    bool released = false;
+    Files::beforeDisk = [&](const std::string& path) {
+        if (!path.ends_with("/a.md")) return;
+        std::unique_lock lock(mutex);
+        held = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+    };
+    auto release = [&] {
+        std::lock_guard lock(mutex);
+        released = true;
+        changed.notify_all();
+    };
+    HeaderMap headers = h.tokenHeaders();
+    headers["X-Quillmarsh-Bytes"] = "1";
+    headers["X-Quillmarsh-Base-Version"] = "new";
+    auto a = h.task("PUT", "/api/file?path=a.md", "a", headers);
+    h.bridge->start(a);
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 20s, [&] { return held; }));
+    }
+    Answer b = h.save("?path=b.md", "b", "new");
+    EXPECT_EQ(b.status, 200) << b.body;
+    EXPECT_FALSE(a->answer.has_value());
+    release();
+    ASSERT_TRUE(h.pumpUntil([&] { return a->answer.has_value(); }));
+    Files::beforeDisk = nullptr;
+    EXPECT_EQ(a->answer->status, 200) << a->answer->body;
+
+    // 500 more documents, all at once: the threads of the process grow by
+    // the save pools' bounds at most, not by one per document.
+    std::size_t before = threadCount();
+    std::vector<std::shared_ptr<FakeTask>> tasks;
+    for (int i = 0; i < 500; ++i) tasks.push_back(h.task("PUT", "/api/file?path=n" + std::to_string(i) + ".md", "n", headers));
+    std::size_t most = 0;
+    for (auto& task : tasks) {
+        h.bridge->start(task);
+        most = std::max(most, threadCount());
+    }
+    ASSERT_TRUE(h.pumpUntil([&] {
+        most = std::max(most, threadCount());
+        return std::all_of(tasks.begin(), tasks.end(), [](auto& task) { return task->answer.has_value(); });
+    }));
+    for (auto& task : tasks) ASSERT_EQ(task->answer->status, 200) << task->answer->body;
+    EXPECT_LE(most, before + 8);
+    EXPECT_EQ(TempDir::read(h.doc("n499.md")), "n");
 }
 
 TEST(SaveRoute, refusalsOfTheSavePassThrough) {

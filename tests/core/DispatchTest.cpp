@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <filesystem>
+#include <map>
+#include <optional>
 #include <fstream>
 #include <future>
 #include <iterator>
@@ -133,5 +136,108 @@ TEST(Queue, DestructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
         EXPECT_FALSE(ran);
     }
 }
+
+TEST(KeyedSerialQueue, OneKeyRunsInOrderWhileOtherKeysRunBeside) {
+    KeyedSerialQueue queue("test.keyed", 3);
+    std::mutex mutex;
+    std::map<std::string, std::vector<int>> seen;
+    std::map<std::string, int> running;
+    bool overlappedWithinAKey = false;
+    // "slow" holds its first job until "fast" has run all of its own: only
+    // possible if the two keys run side by side.
+    std::promise<void> fastDone;
+    std::shared_future<void> fastFinished = fastDone.get_future().share();
+    std::atomic<int> fastLeft{50};
+    for (int i = 0; i < 50; ++i) {
+        for (std::string key : {"slow", "fast", "third"}) {
+            queue.async(key, [&, key, i] {
+                {
+                    std::lock_guard lock(mutex);
+                    if (running[key]++ != 0) overlappedWithinAKey = true;
+                    seen[key].push_back(i);
+                }
+                if (key == "slow" && i == 0) {
+                    EXPECT_EQ(fastFinished.wait_for(20s), std::future_status::ready);
+                }
+                if (key == "fast" && fastLeft.fetch_sub(1) == 1) fastDone.set_value();
+                std::lock_guard lock(mutex);
+                --running[key];
+            });
+        }
+    }
+    RunLoopMainQueue main;
+    ASSERT_TRUE(main.runUntil([&] { return queue.activeKeys() == 0; }, 20s));
+    EXPECT_FALSE(overlappedWithinAKey);
+    for (const auto& key : {"slow", "fast", "third"}) {
+        ASSERT_EQ(seen[key].size(), 50u) << key;
+        for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[key][i], i) << key;
+    }
+}
+
+// Threads of this process now.
+std::size_t threadCount() {
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+                                                  std::filesystem::directory_iterator()));
+}
+
+TEST(KeyedSerialQueue, ThousandsOfKeysUseAtMostItsThreadsAndAreForgotten) {
+    std::size_t before = threadCount();
+    std::size_t most = 0;
+    std::mutex mutex;
+    {
+        KeyedSerialQueue queue("test.keyed-bounded", 4);
+        for (int i = 0; i < 2000; ++i) {
+            queue.async("document-" + std::to_string(i), [&] {
+                std::lock_guard lock(mutex);
+                most = std::max(most, threadCount());
+            });
+        }
+        RunLoopMainQueue main;
+        ASSERT_TRUE(main.runUntil([&] { return queue.activeKeys() == 0; }, 20s));
+    }
+    EXPECT_LE(most, before + 4);
+}
+
+TEST(KeyedSerialQueue, DestructionRunsEveryJobGiven) {
+    std::atomic<int> count{0};
+    {
+        KeyedSerialQueue queue("test.keyed-drain", 2);
+        for (int i = 0; i < 100; ++i) queue.async(std::to_string(i % 7), [&] { count.fetch_add(1); });
+    }
+    EXPECT_EQ(count.load(), 100);
+}
+
+TEST(PostAndReply, TheReplyRunsWhereItIsSentWithTheResult) {
+    SerialQueue worker("test.reply-worker");
+    RunLoopMainQueue main;
+    std::optional<int> got;
+    bool taskOnWorker = false;
+    bool replyOnMain = false;
+    postAndReply(
+        worker,
+        [&] {
+            taskOnWorker = worker.isCurrent();
+            return 42;
+        },
+        main,
+        [&](int result) {
+            replyOnMain = main.isCurrent();
+            got = result;
+        });
+    ASSERT_TRUE(main.runUntil([&] { return got.has_value(); }, 20s));
+    EXPECT_EQ(*got, 42);
+    EXPECT_TRUE(taskOnWorker);
+    EXPECT_TRUE(replyOnMain);
+}
+
+#if !defined(NDEBUG) || defined(QUILLMARSH_THREAD_CHECKS)
+TEST(OnlyOn, CodeRunOffItsQueueStopsTheProgram) {
+    SerialQueue io("test.only-on");
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    auto meantForIo = [&] { QUILLMARSH_ONLY_ON(io); };
+    io.sync(meantForIo);  // where it belongs: nothing happens
+    EXPECT_DEATH(meantForIo(), "ran off its queue");
+}
+#endif
 
 }  // namespace
