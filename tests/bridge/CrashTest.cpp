@@ -30,10 +30,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int kKills = 200;
-constexpr std::size_t kDocumentBytes = 1 << 20;
+constexpr int killCount = 200;
+constexpr std::size_t documentBytes = 1 << 20;
 // Bounds one console run; a healthy one takes a fraction of a second.
-constexpr auto kRunLimit = std::chrono::seconds(30);
+constexpr auto runLimit = std::chrono::seconds(30);
 
 std::string randomText(std::mt19937_64& random, std::size_t size) {
     static constexpr char letters[] = "abcdefghijklmnopqrstuvwxyz ABCDEFGHIJKLMNOPQRSTUVWXYZ\n0123456789.,#*-";
@@ -77,7 +77,7 @@ Outcome saveAndKill(const std::string& home, const std::string& folder, const st
     bool tokenSeen = false;
     bool killed = false;
     Clock::time_point tokenAt;
-    auto deadline = Clock::now() + kRunLimit;
+    auto deadline = Clock::now() + runLimit;
 
     auto takeLine = [&](const std::string& lineText) {
         auto line = nlohmann::json::parse(lineText, nullptr, false);
@@ -195,7 +195,7 @@ struct Route {
 
 class Crash : public testing::TestWithParam<Route> {};
 
-TEST_P(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
+TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
     const Route& route = GetParam();
     auto seed = std::random_device{}();
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -204,13 +204,13 @@ TEST_P(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
     signal(SIGPIPE, SIG_IGN);
     TempDir home;
     std::string folder = home / "docs";
-    std::string doc = home.write("docs/doc.md", randomText(random, kDocumentBytes));
+    std::string doc = home.write("docs/doc.md", randomText(random, documentBytes));
 
     // A few whole runs tell how long a save takes on this machine, so that the
     // kills spread over all of it, before, during and after the save.
     std::vector<Clock::duration> times;
     for (int i = 0; i < 3; ++i) {
-        std::string text = randomText(random, kDocumentBytes);
+        std::string text = randomText(random, documentBytes);
         auto outcome = saveAndKill(home.path(), folder, text, versionOnDisk(doc), std::nullopt,
                                    route.viaReplacementFolder);
         ASSERT_TRUE(outcome.acknowledged) << outcome.failure;
@@ -230,7 +230,7 @@ TEST_P(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
     for (int run = 0; run < route.kills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         std::string before = versionOnDisk(doc);
-        std::string text = randomText(random, kDocumentBytes);
+        std::string text = randomText(random, documentBytes);
         std::string after = Files::version(text);
         auto delay = std::chrono::microseconds(std::uniform_int_distribution<long long>(0, span)(random));
 
@@ -262,7 +262,7 @@ TEST_P(Crash, aKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, Crash,
-                         testing::Values(Route{"sameFolder", false, kKills}, Route{"replacementFolder", true, 100}),
+                         testing::Values(Route{"sameFolder", false, killCount}, Route{"replacementFolder", true, 100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

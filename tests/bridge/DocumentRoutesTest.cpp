@@ -65,7 +65,7 @@ private:
 // Polls a condition on the Bridge's state with a bound, pumping the main queue.
 bool eventually(BridgeHarness& h, const std::function<bool()>& done) { return h.pumpUntil(done); }
 
-TEST(Handles, samePathSameHandleNextPathNextNumber) {
+TEST(Handles, SamePathSameHandleNextPathNextNumber) {
     BridgeHarness h;
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/a.md"), "f1");
     EXPECT_EQ(handleOn(*h.bridge, "/elsewhere/b.md"), "f2");
@@ -89,7 +89,7 @@ void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
 
 class ReadFile : public testing::TestWithParam<ReadCase> {};
 
-TEST_P(ReadFile, answersTheBytesOrTheRefusal) {
+TEST_P(ReadFile, AnswersTheBytesOrTheRefusal) {
     BridgeHarness h;
     const auto& c = GetParam();
     h.dir.write("docs/notes/plan.md", "# Plan");
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{"deleted", "?path=gone.md", true, 404, "the file no longer exists"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(ReadFile, locationIsThePercentEncodedRealPath) {
+TEST(ReadFile, LocationIsThePercentEncodedRealPath) {
     BridgeHarness h;
     h.dir.write("docs/real name é.md", "x");
     fs::create_symlink(h.dir / "docs/real name é.md", h.dir / "docs/link.md");
@@ -134,7 +134,7 @@ TEST(ReadFile, locationIsThePercentEncodedRealPath) {
     EXPECT_EQ(answer.headers["X-Quillmarsh-Location"], (h.dir / "docs/real%20name%20%C3%A9.md"));
 }
 
-TEST(ReadFile, onlyPathReadsAreRememberedInOpenRecent) {
+TEST(ReadFile, OnlyPathReadsAreRememberedInOpenRecent) {
     BridgeHarness h;
     auto inside = h.dir.write("docs/a.md", "a");
     auto outside = h.dir.write("elsewhere/b.md", "b");
@@ -150,7 +150,7 @@ TEST(ReadFile, onlyPathReadsAreRememberedInOpenRecent) {
     EXPECT_EQ(items[0].path, inside);
 }
 
-TEST(ReadFile, requestsThatMeetShareOneDiskRead) {
+TEST(ReadFile, RequestsThatMeetShareOneDiskRead) {
     BridgeHarness h;
     h.dir.write("docs/a.md", "shared");
     openFolder(h, h.dir / "docs");
@@ -177,7 +177,7 @@ TEST(ReadFile, requestsThatMeetShareOneDiskRead) {
     EXPECT_EQ(h.request("GET", "/api/file?path=a.md").body, "changed");
 }
 
-TEST(ReadFile, aFailedReadAnswersEveryWaitingRequestWithTheSameError) {
+TEST(ReadFile, AFailedReadAnswersEveryWaitingRequestWithTheSameError) {
     BridgeHarness h;
     openFolder(h, h.dir / "docs");
     fs::create_directories(h.dir / "docs");
@@ -195,7 +195,7 @@ TEST(ReadFile, aFailedReadAnswersEveryWaitingRequestWithTheSameError) {
     EXPECT_FALSE(h.bridge->documents().reading());
 }
 
-TEST(ReadFile, anEmptyHandleNeverJoinsAnotherDocumentsRead) {
+TEST(ReadFile, AnEmptyHandleNeverJoinsAnotherDocumentsRead) {
     BridgeHarness h;
     h.dir.write("docs/a.md", "a text");
     h.dir.write("docs/b.md", "b text");
@@ -214,7 +214,7 @@ TEST(ReadFile, anEmptyHandleNeverJoinsAnotherDocumentsRead) {
     EXPECT_EQ(b->answer->body, "b text");
 }
 
-TEST(ReadFile, pipesNamedLikeDocumentsNeitherHangNorBlockOtherWork) {
+TEST(ReadFile, PipesNamedLikeDocumentsNeitherHangNorBlockOtherWork) {
     BridgeHarness h;
     fs::create_directories(h.dir / "docs");
     h.dir.write("docs/a.md", "a text");
@@ -250,7 +250,7 @@ nlohmann::json check(BridgeHarness& h, const nlohmann::json& body) {
     return answer.json();
 }
 
-TEST(Versions, reportsEachDocumentsStateByKey) {
+TEST(Versions, ReportsEachDocumentsStateByKey) {
     BridgeHarness h;
     h.dir.write("docs/a.md", "a text");
     h.dir.write("docs/b.md", "b text");
@@ -289,7 +289,7 @@ TEST(Versions, reportsEachDocumentsStateByKey) {
                                         {"dup", "missing"}}}}));
 }
 
-TEST(Versions, badBodiesGiveAnEmptyAnswer) {
+TEST(Versions, BadBodiesGiveAnEmptyAnswer) {
     BridgeHarness h;
     for (auto body : {nlohmann::json("not json"), nlohmann::json::array(), nlohmann::json{{"items", 3}},
                       nlohmann::json{{"items", {{{"key", "a"}, {"path", "a.md"}}, 3}}}}) {
@@ -297,7 +297,7 @@ TEST(Versions, badBodiesGiveAnEmptyAnswer) {
     }
 }
 
-TEST(Versions, onlyTheFirst200ItemsCount) {
+TEST(Versions, OnlyTheFirst200ItemsCount) {
     BridgeHarness h;
     nlohmann::json items = nlohmann::json::array();
     for (int i = 0; i < 205; ++i) items.push_back({{"key", i}, {"path", "x.md"}});
@@ -307,7 +307,7 @@ TEST(Versions, onlyTheFirst200ItemsCount) {
     EXPECT_FALSE(versions.contains("200"));
 }
 
-TEST(Versions, unchangedDocumentsAreNotReadAgainReplacedOnesAre) {
+TEST(Versions, UnchangedDocumentsAreNotReadAgainReplacedOnesAre) {
     BridgeHarness h;
     auto path = h.dir.write("elsewhere/a.md", "first");
     handleOn(*h.bridge, path);
@@ -329,7 +329,7 @@ TEST(Versions, unchangedDocumentsAreNotReadAgainReplacedOnesAre) {
     Files::beforeDisk = nullptr;
 }
 
-TEST(Versions, aDocumentThatCannotBeReadIsUnreadable) {
+TEST(Versions, ADocumentThatCannotBeReadIsUnreadable) {
     BridgeHarness h;
     handleOn(*h.bridge, h.dir.write("elsewhere/a.md", "x"));
     Files::beforeDisk = [](const std::string&) { throw BridgeError(500, "could not read the file: injected"); };
@@ -340,7 +340,7 @@ TEST(Versions, aDocumentThatCannotBeReadIsUnreadable) {
     EXPECT_EQ(check(h, {{"items", {{{"key", "a"}, {"file", "f1"}}}}})["versions"]["a"], Files::version("x"));
 }
 
-TEST(Versions, oneCheckAtATime) {
+TEST(Versions, OneCheckAtATime) {
     BridgeHarness h;
     handleOn(*h.bridge, h.dir.write("elsewhere/a.md", "x"));
     DiskGate gate;
@@ -360,7 +360,7 @@ TEST(Versions, oneCheckAtATime) {
 
 // --- start-up -----------------------------------------------------------------------
 
-TEST(StartUp, oldBackupsArePrunedWithOneLogLine) {
+TEST(StartUp, OldBackupsArePrunedWithOneLogLine) {
     BridgeHarness h;
     h.bridge->io.sync([] {});
     EXPECT_TRUE(h.log.messages().empty());  // nothing to prune: no line

@@ -14,15 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kSecret = "outside secret";
+const char* const outsideText = "outside secret";
 
 // The folder "docs" open, with a folder "outside" beside it holding the
 // secret that no route may read, report or change.
 struct BoundaryHarness : BridgeHarness {
     BoundaryHarness() {
         fs::create_directories(dir / "docs");
-        write("outside/secret.md", kSecret);
-        write("outside/sub/a.md", kSecret);
+        write("outside/secret.md", outsideText);
+        write("outside/sub/a.md", outsideText);
         // As the page's open would, the listing's root included.
         bridge->io.sync([this] { bridge->folder().set(fs::canonical(dir / "docs").string()); });
     }
@@ -85,12 +85,12 @@ std::string statusAndError(const Answer& answer) {
     return std::to_string(answer.status) + " " + (answer.status == 200 ? answer.body : answer.error());
 }
 
-const std::vector<RouteCase> kByPath = {
+const std::vector<RouteCase> byPath = {
     {"read", [](BoundaryHarness& h, const std::string& path) { return statusAndError(h.get("?path=" + path)); },
      "403 path goes through too many links"},
     {"save",
      [](BoundaryHarness& h, const std::string& path) {
-         return statusAndError(h.put("?path=" + path, "overwritten", Files::version(kSecret)));
+         return statusAndError(h.put("?path=" + path, "overwritten", Files::version(outsideText)));
      },
      "403 path goes through too many links"},
     {"versions", [](BoundaryHarness& h, const std::string& path) { return h.versionOf({{"path", path}}); },
@@ -99,7 +99,7 @@ const std::vector<RouteCase> kByPath = {
 
 class LinksPastTheBudget : public testing::TestWithParam<RouteCase> {};
 
-TEST_P(LinksPastTheBudget, areRefusedAndNothingOutsideIsReadOrWritten) {
+TEST_P(LinksPastTheBudget, AreRefusedAndNothingOutsideIsReadOrWritten) {
     BoundaryHarness h;
     fs::create_symlink(".", h.dir / "docs/me");
     fs::create_symlink("../outside", h.dir / "docs/linkdir");
@@ -108,10 +108,10 @@ TEST_P(LinksPastTheBudget, areRefusedAndNothingOutsideIsReadOrWritten) {
     EXPECT_EQ(h.files("outside"), before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Routes, LinksPastTheBudget, testing::ValuesIn(kByPath),
+INSTANTIATE_TEST_SUITE_P(Routes, LinksPastTheBudget, testing::ValuesIn(byPath),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LinksPastTheBudget, aChainTooLongOrALoopIsNotListed) {
+TEST(LinksPastTheBudget, AChainTooLongOrALoopIsNotListed) {
     BoundaryHarness h;
     h.write("docs/plain.md", "x");
     // c0.md -> c1.md -> ... -> c65.md -> the secret: 66 links.
@@ -149,24 +149,24 @@ struct SwapCase {
 
 void PrintTo(const SwapCase& c, std::ostream* out) { *out << c.name; }
 
-const char* const kChanged = "403 the folder changed on disk while it was opened; try again";
+const char* const changedOnDisk = "403 the folder changed on disk while it was opened; try again";
 
-const std::vector<SwapCase> kSwaps = {
-    {"readByPath", [](BoundaryHarness& h) { return statusAndError(h.get("?path=sub/a.md")); }, kChanged},
+const std::vector<SwapCase> swaps = {
+    {"readByPath", [](BoundaryHarness& h) { return statusAndError(h.get("?path=sub/a.md")); }, changedOnDisk},
     {"saveByPath",
      [](BoundaryHarness& h) { return statusAndError(h.put("?path=sub/a.md", "new", Files::version("inside"))); },
-     kChanged},
+     changedOnDisk},
     {"saveNewByPath", [](BoundaryHarness& h) { return statusAndError(h.put("?path=sub/new.md", "new", "new")); },
-     kChanged},
+     changedOnDisk},
     {"versions", [](BoundaryHarness& h) { return h.versionOf({{"path", "sub/a.md"}}); }, "unreadable"},
     {"readByHandle",
      [](BoundaryHarness& h) { return statusAndError(h.get("?file=" + h.handle(h.dir / "docs/sub/a.md"))); },
-     kChanged},
+     changedOnDisk},
     {"saveByHandle",
      [](BoundaryHarness& h) {
          return statusAndError(h.put("?file=" + h.handle(h.dir / "docs/sub/a.md"), "new", Files::version("inside")));
      },
-     kChanged},
+     changedOnDisk},
     {"versionsByHandle",
      [](BoundaryHarness& h) { return h.versionOf({{"file", h.handle(h.dir / "docs/sub/a.md")}}); }, "unreadable"},
 };
@@ -185,7 +185,7 @@ void swapAndRun(const SwapCase& c) {
 
 class FolderSwappedAfterTheCheck : public testing::TestWithParam<SwapCase> {};
 
-TEST_P(FolderSwappedAfterTheCheck, failsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
+TEST_P(FolderSwappedAfterTheCheck, FailsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
 
 // The same where the system has no openat2 and folders are opened part by part.
 class FolderSwappedWithoutOpenat2 : public testing::TestWithParam<SwapCase> {
@@ -194,11 +194,11 @@ protected:
     void TearDown() override { Files::walkFolderParts = false; }
 };
 
-TEST_P(FolderSwappedWithoutOpenat2, failsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
+TEST_P(FolderSwappedWithoutOpenat2, FailsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
 
-INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedAfterTheCheck, testing::ValuesIn(kSwaps),
+INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedAfterTheCheck, testing::ValuesIn(swaps),
                          [](const auto& info) { return std::string(info.param.name); });
-INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedWithoutOpenat2, testing::ValuesIn(kSwaps),
+INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedWithoutOpenat2, testing::ValuesIn(swaps),
                          [](const auto& info) { return std::string(info.param.name); });
 
 class LinksTheRulesAccept : public testing::TestWithParam<bool> {
@@ -207,7 +207,7 @@ protected:
     void TearDown() override { Files::walkFolderParts = false; }
 };
 
-TEST_P(LinksTheRulesAccept, keepWorking) {
+TEST_P(LinksTheRulesAccept, KeepWorking) {
     // The rules hand over the path with its links resolved, so a link inside
     // the folder is no swap: reads and saves through it go on, whichever way
     // the folder is opened.

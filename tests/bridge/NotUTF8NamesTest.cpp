@@ -14,8 +14,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const nlohmann::json kFileRefused = {{"error", "the file name is not valid UTF-8"}};
-const nlohmann::json kFolderRefused = {{"error", "the folder name is not valid UTF-8"}};
+const nlohmann::json fileRefused = {{"error", "the file name is not valid UTF-8"}};
+const nlohmann::json folderRefused = {{"error", "the folder name is not valid UTF-8"}};
 
 // An open folder "docs" holding good.md, café.md in Latin-1 ("caf\xE9.md"), a
 // link to it and a link to a Latin-1 name not yet written; beside it a
@@ -123,11 +123,11 @@ INSTANTIATE_TEST_SUITE_P(
     EntryPoints, NotUTF8Name,
     testing::Values(
         EntryCase{"ReadByPath", nullptr, [](Place& p) { return p.h.request("GET", "/api/file?path=caf%E9.md"); },
-                  400, kFileRefused},
+                  400, fileRefused},
         EntryCase{"ReadThroughALink", nullptr, [](Place& p) { return p.h.request("GET", "/api/file?path=link.md"); },
-                  400, kFileRefused},
-        EntryCase{"SaveByPath", nullptr, [](Place& p) { return p.save("new%E9.md"); }, 400, kFileRefused},
-        EntryCase{"SaveThroughALink", nullptr, [](Place& p) { return p.save("new-link.md"); }, 400, kFileRefused},
+                  400, fileRefused},
+        EntryCase{"SaveByPath", nullptr, [](Place& p) { return p.save("new%E9.md"); }, 400, fileRefused},
+        EntryCase{"SaveThroughALink", nullptr, [](Place& p) { return p.save("new-link.md"); }, 400, fileRefused},
         // A version check never fails as a whole: the document is "missing".
         EntryCase{"VersionCheckThroughALink", nullptr,
                   [](Place& p) {
@@ -136,24 +136,24 @@ INSTANTIATE_TEST_SUITE_P(
                   200, {{"versions", {{"k", "missing"}}}}},
         EntryCase{"ChooseFolder", nullptr,
                   [](Place& p) { return p.choose("/api/choose-folder", {p.h.dir / "place/docs\xE9"}); }, 400,
-                  kFolderRefused},
+                  folderRefused},
         EntryCase{"ChooseFolderThroughALink", nullptr,
                   [](Place& p) { return p.choose("/api/choose-folder", {p.h.dir / "place/alias"}); }, 400,
-                  kFolderRefused},
+                  folderRefused},
         // One bad name among several: none of them is opened.
         EntryCase{"ChooseFiles", nullptr, [](Place& p) { return p.choose("/api/choose-files", {p.good, p.bad}); },
-                  400, kFileRefused},
+                  400, fileRefused},
         EntryCase{"ChooseFile", nullptr, [](Place& p) { return p.choose("/api/choose-file", {p.bad}); }, 400,
-                  kFileRefused},
+                  fileRefused},
         EntryCase{"ChooseSave", nullptr,
                   [](Place& p) { return p.choose("/api/choose-save", {p.h.dir / "place/docs/new\xE9"}); }, 400,
-                  kFileRefused},
+                  fileRefused},
         EntryCase{"OpenRecentFileLedAwayByItsBookmark",
                   [](Place& p) { p.rememberLeadingTo("file", p.good, p.bad); },
-                  [](Place& p) { return p.h.request("POST", "/api/recent/open?index=0"); }, 400, kFileRefused},
+                  [](Place& p) { return p.h.request("POST", "/api/recent/open?index=0"); }, 400, fileRefused},
         EntryCase{"OpenRecentFolderLedAwayByItsBookmark",
                   [](Place& p) { p.rememberLeadingTo("folder", p.h.dir / "place/docs", p.h.dir / "place/docs\xE9"); },
-                  [](Place& p) { return p.h.request("POST", "/api/recent/open?index=0"); }, 400, kFolderRefused},
+                  [](Place& p) { return p.h.request("POST", "/api/recent/open?index=0"); }, 400, folderRefused},
         // Left out like any other document the program cannot open.
         EntryCase{"HandedOver", nullptr, [](Place& p) { return p.handOver({p.bad}); }, 200,
                   nlohmann::json::parse(R"({"files": [], "skipped": 1})")}),

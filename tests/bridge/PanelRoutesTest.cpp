@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const nlohmann::json kCancelled = {{"cancelled", true}};
+const nlohmann::json cancelledAnswer = {{"cancelled", true}};
 
 Answer choose(BridgeHarness& h, const std::string& route, std::optional<PanelResult> answer) {
     if (answer) h.platform.panelAnswers.push_back(*answer);
@@ -79,8 +79,8 @@ TEST(ChooseFiles, CancelAnswersWithoutTouchingAnything) {
     BridgeHarness h;
     EXPECT_EQ(choose(h, "/api/choose-files", PanelResult{false, {h.dir / "a.md"}}).json(),
               nlohmann::json::parse(R"({"cancelled": true, "files": []})"));
-    EXPECT_EQ(choose(h, "/api/choose-file", std::nullopt).json(), kCancelled);
-    EXPECT_EQ(choose(h, "/api/choose-save", std::nullopt).json(), kCancelled);
+    EXPECT_EQ(choose(h, "/api/choose-file", std::nullopt).json(), cancelledAnswer);
+    EXPECT_EQ(choose(h, "/api/choose-save", std::nullopt).json(), cancelledAnswer);
     EXPECT_TRUE(h.request("GET", "/api/recent").json()["items"].empty());
 }
 
@@ -227,7 +227,7 @@ TEST(PanelsInTheConsole, ScriptedAnswersAndHandOver) {
                            request(3, "POST", "/api/opened")});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(body(run, 1), nlohmann::json({{"cancelled", false}, {"file", "f1"}, {"location", a}, {"name", "a.md"}}));
-    EXPECT_EQ(body(run, 2), kCancelled);  // nothing queued: the panel is cancelled
+    EXPECT_EQ(body(run, 2), cancelledAnswer);  // nothing queued: the panel is cancelled
     EXPECT_EQ(body(run, 3), nlohmann::json::parse(R"({"files": [{"file": "f1", "location": ")" + a +
                                                   R"(", "name": "a.md"}], "skipped": 1})"));
 

@@ -18,8 +18,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const char* const kNotWhole = "not saved: the text did not arrive whole; nothing was written, try again";
-const char* const kChanged = "the file was changed on disk since you opened it";
+const char* const notWhole = "not saved: the text did not arrive whole; nothing was written, try again";
+const char* const changedMessage = "the file was changed on disk since you opened it";
 
 // A Bridge with the folder "docs" open.
 struct SaveHarness : BridgeHarness {
@@ -57,7 +57,7 @@ void PrintTo(const CountCase& c, std::ostream* out) { *out << c.name; }
 
 class SaveByteCount : public testing::TestWithParam<CountCase> {};
 
-TEST_P(SaveByteCount, mustMatchTheBodyBeforeTheDocumentIsLookedUp) {
+TEST_P(SaveByteCount, MustMatchTheBodyBeforeTheDocumentIsLookedUp) {
     SaveHarness h;
     const auto& c = GetParam();
     HeaderMap headers = h.tokenHeaders();
@@ -66,7 +66,7 @@ TEST_P(SaveByteCount, mustMatchTheBodyBeforeTheDocumentIsLookedUp) {
     auto answer = h.request("PUT", "/api/file?file=f9", "twelve bytes", headers);
     EXPECT_EQ(answer.status, c.status);
     if (c.status == 400) {
-        EXPECT_EQ(answer.error(), kNotWhole);
+        EXPECT_EQ(answer.error(), notWhole);
     }
 }
 
@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(Counts, SaveByteCount,
                                          CountCase{"missing", std::nullopt, "", 400}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SaveRoute, savesByPathAndAnswersTheRealPathAndVersion) {
+TEST(SaveRoute, SavesByPathAndAnswersTheRealPathAndVersion) {
     SaveHarness h;
     h.dir.write("docs/real.md", "old");
     fs::create_symlink(h.doc("real.md"), h.doc("link.md"));
@@ -96,7 +96,7 @@ TEST(SaveRoute, savesByPathAndAnswersTheRealPathAndVersion) {
               std::vector<std::string>{"save: 8 bytes via same folder, earlier version kept in Backups"});
 }
 
-TEST(SaveRoute, savesByHandleAndAnswersThePickedPath) {
+TEST(SaveRoute, SavesByHandleAndAnswersThePickedPath) {
     SaveHarness h;
     auto outside = h.dir.write("elsewhere/b.md", "old");
     h.bridge->io.sync([&] { h.bridge->handles().handle(outside); });
@@ -107,7 +107,7 @@ TEST(SaveRoute, savesByHandleAndAnswersThePickedPath) {
     EXPECT_EQ(h.save("?file=f2", "x", "new").error(), "unknown file handle (use Open File again)");
 }
 
-TEST(SaveRoute, anotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
+TEST(SaveRoute, AnotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
     SaveHarness h;
     h.dir.write("docs/a.md", "theirs");
     std::string stale = Files::version("what the page read");
@@ -115,7 +115,7 @@ TEST(SaveRoute, anotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
     for (auto value : {"true", "yes", "01"}) {
         auto answer = h.save("?path=a.md", "mine", stale, {{"X-Quillmarsh-Overwrite", value}});
         EXPECT_EQ(answer.status, 409) << value;
-        EXPECT_EQ(answer.json(), (nlohmann::json{{"error", kChanged}})) << value;
+        EXPECT_EQ(answer.json(), (nlohmann::json{{"error", changedMessage}})) << value;
     }
     EXPECT_EQ(h.log.messages().back(), "save: refused 409");
     EXPECT_EQ(TempDir::read(h.doc()), "theirs");
@@ -130,17 +130,17 @@ TEST(SaveRoute, anotherProgramsChangeIsRefusedUntilOverwriteIsExactlyOne) {
     EXPECT_EQ(TempDir::read(h.backupFiles()[0]), "theirs");
 }
 
-TEST(SaveRoute, aConflictWithOurOwnVersionSaysSo) {
+TEST(SaveRoute, AConflictWithOurOwnVersionSaysSo) {
     SaveHarness h;
     ASSERT_EQ(h.save("?path=a.md", "first", "new").status, 200);
     // The page never saw that answer and still sends "new" as its base.
     auto answer = h.save("?path=a.md", "second", "new");
     EXPECT_EQ(answer.status, 409);
-    EXPECT_EQ(answer.json(), (nlohmann::json{{"error", kChanged}, {"byThisApp", true}}));
+    EXPECT_EQ(answer.json(), (nlohmann::json{{"error", changedMessage}, {"byThisApp", true}}));
 
     // Once another program writes, the conflict is theirs.
     h.dir.write("docs/a.md", "theirs");
-    EXPECT_EQ(h.save("?path=a.md", "second", "new").json(), (nlohmann::json{{"error", kChanged}}));
+    EXPECT_EQ(h.save("?path=a.md", "second", "new").json(), (nlohmann::json{{"error", changedMessage}}));
 
     // A deleted document is a conflict nobody wrote.
     fs::remove(h.doc());
@@ -148,7 +148,7 @@ TEST(SaveRoute, aConflictWithOurOwnVersionSaysSo) {
               (nlohmann::json{{"error", "the file was deleted or moved on disk since you opened it"}}));
 }
 
-TEST(SaveRoute, savesSentBackToBackRunInOrderWithoutASecondBackup) {
+TEST(SaveRoute, SavesSentBackToBackRunInOrderWithoutASecondBackup) {
     SaveHarness h;
     h.dir.write("docs/a.md", "v0");
     HeaderMap headers = h.tokenHeaders();
@@ -181,7 +181,7 @@ std::size_t threadCount() {
         std::distance(fs::directory_iterator("/proc/self/task"), fs::directory_iterator()));
 }
 
-TEST(SaveRoute, savesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
+TEST(SaveRoute, SavesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
     SaveHarness h;
     // The save of a.md is held at its first look at the disk; b.md's save must
     // finish meanwhile.
@@ -237,7 +237,7 @@ TEST(SaveRoute, savesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
     EXPECT_EQ(TempDir::read(h.doc("n499.md")), "n");
 }
 
-TEST(SaveRoute, refusalsOfTheSavePassThrough) {
+TEST(SaveRoute, RefusalsOfTheSavePassThrough) {
     SaveHarness h;
     std::string tooLarge(Files::maxBytes + 1, 'x');
     EXPECT_EQ(h.save("?path=a.md", tooLarge, "new").error(), "file too large");
@@ -248,7 +248,7 @@ TEST(SaveRoute, refusalsOfTheSavePassThrough) {
 
 // Where the folder takes no new names the document is written in place, and
 // for a moment holds part of the new text. Our own reads wait for the save.
-TEST(SaveRoute, aReadDuringAnInPlaceSaveGetsAWholeVersion) {
+TEST(SaveRoute, AReadDuringAnInPlaceSaveGetsAWholeVersion) {
     SaveHarness h;
     ScopedEnv cache("XDG_CACHE_HOME", h.dir / "cache");
     std::string old(64, 'o');
