@@ -1,9 +1,9 @@
 // Runs inside the web process. The page's only way to talk to the program is
 // window.webkit.messageHandlers.quillmarsh.postMessage(body), and this module
 // offers it to exactly one kind of document: the main frame of a page under
-// the editor's start address (SchemeNames::startAddress). Script messages of the web view itself would be
-// offered to every frame and arrive without saying which frame sent them, so
-// an iframe could pose as the editor; here a frame that is not the editor never
+// the editor's start address (SchemeNames::startAddress). Script messages of
+// the web view itself would be offered to every frame and arrive without
+// saying which frame sent them, so an iframe could pose as the editor; here a frame that is not the editor never
 // sees the channel at all, and each message still carries its frame's address
 // so the program can check it again.
 #include <webkit/webkit-web-process-extension.h>
