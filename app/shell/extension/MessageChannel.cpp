@@ -3,9 +3,9 @@
 // offers it to exactly one kind of document: the main frame of a page under
 // the editor's start address (SchemeNames::startAddress). Script messages of
 // the web view itself would be offered to every frame and arrive without
-// saying which frame sent them, so an iframe could pose as the editor; here a frame that is not the editor never
-// sees the channel at all, and each message still carries its frame's address
-// so the program can check it again.
+// saying which frame sent them, so an iframe could pose as the editor; here a
+// frame that is not the editor never sees the channel at all, and each message
+// still carries its frame's address so the program can check it again.
 #include <webkit/webkit-web-process-extension.h>
 
 #include <string_view>
