@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
 struct Pending {
@@ -9,11 +11,11 @@ struct Pending {
     int closedAnswer;
 };
 
-void responded(GtkDialog* dialog, int response, gpointer data) {
+void responded(GtkDialog* dialog, int response, gpointer data) noexcept {
     std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
     int answer = response >= 0 ? response : pending->closedAnswer;
     gtk_window_destroy(GTK_WINDOW(dialog));
-    pending->done(answer);
+    guarded([&] { pending->done(answer); });
 }
 
 }  // namespace

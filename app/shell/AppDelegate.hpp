@@ -1,9 +1,12 @@
 #pragma once
-// The program around the page: it launches in a fixed order (log, editor
-// folder, Bridge, web view, window, menus, the no-network rule list, and only
-// then the page), answers the page's messages, keeps web links out of the
-// view, runs the page's dialogs and menus, and turns every request to quit into
-// a question to the page. Everything here runs on the main thread.
+// The program around the page, and the owner that ties its parts together: it
+// launches in a fixed order (log, editor folder, Bridge, web view, window,
+// menus, the no-network rule list, and only then the page), answers the
+// page's messages, runs the page's dialogs and menus, and turns every request
+// to quit into a question to the page. How the application is started and
+// asked to end is AppLifecycle's, what WebKit is told is WebViewSetup's, and
+// the window's looks and place are WindowChrome's. Everything here runs on
+// the main thread.
 #include <gtk/gtk.h>
 #include <webkit/webkit.h>
 
@@ -19,6 +22,7 @@
 #include "app/shell/GlibMainQueue.hpp"
 #include "app/shell/GtkMenus.hpp"
 #include "app/shell/GtkPanels.hpp"
+#include "app/shell/PageMessage.hpp"
 #include "app/shell/QuitProtocol.hpp"
 
 class AppDelegate : public std::enable_shared_from_this<AppDelegate> {
@@ -36,21 +40,17 @@ private:
 
     // --- launch ---
     void launch();
-    WebKitWebContext* makeWebContext();
-    void makeWebView(WebKitWebContext* context);
+    void makeWebView();
     void makeWindow();
-    void compileRules();
-    void rulesCompiled(WebKitUserContentFilter* filter, GError* error);
+    void rulesCompiled(WebKitUserContentFilter* rules, int errorCode);
     void startFailed(int code);
 
     // --- documents handed to the program ---
     void openDocuments(std::vector<std::string> paths);
 
     // --- the page ---
-    void pageMessage(WebKitUserMessage* message);
+    void pageMessage(const PageMessage& message);
     void openExternally(const std::string& url);
-    bool decidePolicy(WebKitPolicyDecision* decision, WebKitPolicyDecisionType type);
-    void newWindowRequested(WebKitNavigationAction* action);
     bool scriptDialog(WebKitScriptDialog* dialog);
     void runScript(const char* script, ScriptResult done = nullptr);
 
@@ -88,7 +88,6 @@ private:
     GioWorkspace workspace_;
     NoBookmarks bookmarks_;
     std::unique_ptr<GtkMenus> menus_;
-    WebKitUserContentFilterStore* ruleStore_ = nullptr;
     bool launched_ = false;
     bool shown_ = false;
     GtkWindow* fallbackAlert_ = nullptr;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
 // How far the pointer moves before a press in the strip becomes a window move.
@@ -29,8 +31,11 @@ AppWebView::AppWebView(WebKitWebContext* context, WebKitNetworkSession* session,
     gtk_widget_add_controller(widget(), legacy);
 }
 
-gboolean AppWebView::onEvent(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) {
-    return static_cast<AppWebView*>(self)->handle(event) ? GDK_EVENT_STOP : GDK_EVENT_PROPAGATE;
+gboolean AppWebView::onEvent(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) noexcept {
+    // An event the strip failed to handle goes on to the page as if outside it.
+    return guarded(GDK_EVENT_PROPAGATE, [&] {
+        return static_cast<AppWebView*>(self)->handle(event) ? GDK_EVENT_STOP : GDK_EVENT_PROPAGATE;
+    });
 }
 
 GtkWindow* AppWebView::window() const {

@@ -22,7 +22,7 @@ public:
     HeaderArea header;
 
 private:
-    static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self);
+    static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self) noexcept;
     bool handle(GdkEvent* event);
     // The event's position in the view's coordinates.
     bool viewPosition(GdkEvent* event, double& x, double& y) const;

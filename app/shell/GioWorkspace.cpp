@@ -2,12 +2,14 @@
 
 #include <gio/gio.h>
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
-void launched(GObject*, GAsyncResult* result, gpointer) {
+void launched(GObject*, GAsyncResult* result, gpointer) noexcept {
     // A missing handler is the desktop's business; the page was already told
     // nothing more than that the link went out.
-    g_app_info_launch_default_for_uri_finish(result, nullptr);
+    guarded([result] { g_app_info_launch_default_for_uri_finish(result, nullptr); });
 }
 
 void launch(const char* uri) { g_app_info_launch_default_for_uri_async(uri, nullptr, nullptr, launched, nullptr); }

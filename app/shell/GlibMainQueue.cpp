@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "app/shell/GuardedCallback.hpp"
+
 GlibMainQueue::GlibMainQueue() : owner_(std::this_thread::get_id()) {}
 
 void GlibMainQueue::post(Job job) {
@@ -18,14 +20,18 @@ void GlibMainQueue::post(Job job) {
 
 bool GlibMainQueue::isCurrent() const { return std::this_thread::get_id() == owner_; }
 
-int GlibMainQueue::drain(void* self) {
-    auto& queue = *static_cast<GlibMainQueue*>(self);
-    std::deque<Job> due;
-    {
-        std::lock_guard lock(queue.mutex_);
-        due.swap(queue.jobs_);
-        queue.scheduled_ = false;
-    }
-    for (auto& job : due) job();
-    return G_SOURCE_REMOVE;
+int GlibMainQueue::drain(void* self) noexcept {
+    return guarded(G_SOURCE_REMOVE, [self] {
+        auto& queue = *static_cast<GlibMainQueue*>(self);
+        std::deque<Job> due;
+        {
+            std::lock_guard lock(queue.mutex_);
+            due.swap(queue.jobs_);
+            queue.scheduled_ = false;
+        }
+        // Each job is guarded on its own: one that fails must not take the
+        // answers queued behind it down with it.
+        for (auto& job : due) guarded(job);
+        return G_SOURCE_REMOVE;
+    });
 }

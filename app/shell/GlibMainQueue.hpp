@@ -15,7 +15,7 @@ public:
     bool isCurrent() const override;
 
 private:
-    static int drain(void* self);
+    static int drain(void* self) noexcept;
 
     std::thread::id owner_;
     std::mutex mutex_;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
 // Menu labels in GTK take "_" as a mnemonic mark; the page's labels are shown as written.
@@ -133,16 +135,18 @@ std::string GtkMenus::addAction(const MenuItem& item) {
     g_simple_action_set_enabled(action, item.enabled);
     auto* binding = new Binding{this, item.action, item.pageId};
     g_signal_connect_data(action, "activate", G_CALLBACK(activated), binding,
-                          [](gpointer data, GClosure*) { delete static_cast<Binding*>(data); }, GConnectFlags{});
+                          [](gpointer data, GClosure*) noexcept { guarded([data] { delete static_cast<Binding*>(data); }); }, GConnectFlags{});
     g_action_map_add_action(G_ACTION_MAP(application_), G_ACTION(action));
     g_object_unref(action);
     actions_.push_back(name);
     return "app." + name;
 }
 
-void GtkMenus::activated(GSimpleAction*, GVariant*, gpointer data) {
-    auto* binding = static_cast<Binding*>(data);
-    binding->menus->handler_(binding->action, binding->pageId);
+void GtkMenus::activated(GSimpleAction*, GVariant*, gpointer data) noexcept {
+    guarded([data] {
+        auto* binding = static_cast<Binding*>(data);
+        binding->menus->handler_(binding->action, binding->pageId);
+    });
 }
 
 void GtkMenus::removeActions() {

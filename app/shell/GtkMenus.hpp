@@ -37,7 +37,7 @@ private:
         MenuAction action;
         std::string pageId;
     };
-    static void activated(GSimpleAction* action, GVariant* parameter, gpointer binding);
+    static void activated(GSimpleAction* action, GVariant* parameter, gpointer binding) noexcept;
     GMenu* buildMenu(const std::vector<MenuItem>& items);
     void appendItem(GMenu* section, const MenuItem& item);
     std::string addAction(const MenuItem& item);

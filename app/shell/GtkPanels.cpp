@@ -1,29 +1,38 @@
 #include "app/shell/GtkPanels.hpp"
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
 struct Pending {
     std::function<void(PanelResult)> done;
 };
 
-void responded(GtkNativeDialog* dialog, int response, gpointer data) {
-    std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+PanelResult chosenFiles(GtkNativeDialog* dialog, int response) {
     PanelResult result;
     result.chosen = response == GTK_RESPONSE_ACCEPT;
-    if (result.chosen) {
-        GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
-        for (guint i = 0, n = g_list_model_get_n_items(files); i < n; ++i) {
-            auto* file = G_FILE(g_list_model_get_item(files, i));
-            if (char* path = g_file_get_path(file)) {
-                result.paths.push_back(path);
-                g_free(path);
-            }
-            g_object_unref(file);
-        }
-        g_object_unref(files);
+    if (!result.chosen) return result;
+    GListModel* files = gtk_file_chooser_get_files(GTK_FILE_CHOOSER(dialog));
+    for (guint i = 0, n = g_list_model_get_n_items(files); i < n; ++i) {
+        auto* file = G_FILE(g_list_model_get_item(files, i));
+        char* path = g_file_get_path(file);
+        g_object_unref(file);
+        if (!path) continue;
+        std::string text = path;
+        g_free(path);
+        result.paths.push_back(std::move(text));
     }
+    g_object_unref(files);
+    return result;
+}
+
+void responded(GtkNativeDialog* dialog, int response, gpointer data) noexcept {
+    std::unique_ptr<Pending> pending(static_cast<Pending*>(data));
+    // Choices that could not be read answer as a cancel, so the page is never
+    // left waiting for a panel that is gone.
+    PanelResult result = guarded(PanelResult{}, [&] { return chosenFiles(dialog, response); });
     g_object_unref(dialog);
-    pending->done(std::move(result));
+    guarded([&] { pending->done(std::move(result)); });
 }
 
 }  // namespace

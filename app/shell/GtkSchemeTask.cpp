@@ -2,15 +2,19 @@
 
 #include <libsoup/soup.h>
 
+#include "app/shell/GuardedCallback.hpp"
+
 namespace {
 
 // The Bridge may drop its last hold on a task on one of its queues; WebKit's
 // objects must only ever be released on the main thread.
 void releaseOnMainThread(gpointer object) {
     g_idle_add(
-        +[](gpointer held) -> gboolean {
-            g_object_unref(held);
-            return G_SOURCE_REMOVE;
+        +[](gpointer held) noexcept -> gboolean {
+            return guarded(G_SOURCE_REMOVE, [held] {
+                g_object_unref(held);
+                return G_SOURCE_REMOVE;
+            });
         },
         object);
 }
@@ -37,9 +41,9 @@ private:
     GError* error_ = nullptr;
 };
 
-void collectHeader(const char* name, const char* value, gpointer headers) {
+void collectHeader(const char* name, const char* value, gpointer headers) noexcept {
     // A repeated field keeps its first value, as the frame's header lookup expects one.
-    static_cast<HeaderMap*>(headers)->emplace(name, value);
+    guarded([&] { static_cast<HeaderMap*>(headers)->emplace(name, value); });
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 #pragma once
-// One request of the page for the lornwick scheme, as WebKit hands it over,
+// One request of the page for its own scheme (SchemeNames::scheme), as WebKit hands it over,
 // and its one answer. The body arrives as a stream that the Bridge's request
 // frame reads itself.
 #include <webkit/webkit.h>

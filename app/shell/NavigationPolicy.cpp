@@ -1,5 +1,7 @@
 #include "app/shell/NavigationPolicy.hpp"
 
+#include "app/bridge/SchemeNames.hpp"
+
 namespace {
 
 // The scheme exactly as the URL holds it (the web view hands URLs over already
@@ -18,7 +20,7 @@ namespace NavigationPolicy {
 NavigationDecision decide(const NavigationRequest& request) {
     if (!request.url) return {};
     std::string scheme = rawScheme(*request.url);
-    if (scheme == "lornwick") return {true, false};
+    if (scheme == SchemeNames::scheme) return {true, false};
     return {false, isWebOrMail(scheme) && (request.linkClicked || !request.hasTargetFrame)};
 }
 

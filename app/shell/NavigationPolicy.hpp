@@ -1,7 +1,7 @@
 #pragma once
 // What the web view may load and what goes to the system's browser instead.
-// The page itself lives on the lornwick scheme; nothing else is ever loaded in
-// the view, and only a deliberate link (a click, or a request for a new
+// The page itself lives on its own scheme (SchemeNames::scheme); nothing else
+// is ever loaded in the view, and only a deliberate link (a click, or a request for a new
 // window) is handed to the browser, so a script cannot open pages on its own.
 #include <optional>
 #include <string>

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/bridge/SchemeNames.hpp"
 #include "app/shell/Characters.hpp"
 #include "app/shell/MenuBar.hpp"
 
@@ -77,7 +78,7 @@ std::string urlScheme(const std::string& text) {
 
 PageMessage PageMessage::check(const std::string& name, const MessageSource& source, const nlohmann::json& body) {
     if (name != handlerName) return refused();
-    if (!source.mainFrame || urlScheme(source.frameURI) != "lornwick") return refused();
+    if (!source.mainFrame || urlScheme(source.frameURI) != SchemeNames::scheme) return refused();
     if (!body.is_object() || body.size() != 1) return refused();
     const std::string& key = body.begin().key();
     const nlohmann::json& value = body.begin().value();

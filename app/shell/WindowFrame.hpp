@@ -1,7 +1,7 @@
 #pragma once
-// The window's size and position, remembered across launches the way the
-// desktop remembers a named window frame. Losing it only means the window
-// opens at its default size, so every failure gives nothing.
+// The window's size and position, remembered across launches: GTK 4 keeps
+// neither, so the program stores them itself. Losing them only means the
+// window opens at its default size, so every failure gives nothing.
 #include <optional>
 #include <string>
 

@@ -1,7 +1,7 @@
 // quillmarsh: the desktop program. One application, one window, one web view
 // with the editor page. It reads no options and no environment beyond the
-// desktop's own; documents given on the command line or by the desktop are
-// handed to the page.
+// desktop's own; documents given on the command line or by the desktop's file
+// manager arrive through GApplication's open signal and are handed to the page.
 #include <gtk/gtk.h>
 
 #include <cstdio>

@@ -3,10 +3,14 @@
 // overtake the quit that follows it).
 #include "app/shell/GlibMainQueue.hpp"
 
+#include "app/shell/GuardedCallback.hpp"
+#include "tests/support/LogCapture.hpp"
+
 #include <glib.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -45,6 +49,22 @@ TEST(GlibMainQueue, JobsRunOnTheMainThreadInTheOrderPosted) {
     for (int i = 0; i < 500; ++i) expected.push_back(i);
     expected.push_back(1000);
     EXPECT_EQ(order, expected);
+}
+
+TEST(GlibMainQueue, AJobThatThrowsDoesNotStopTheJobsAfterIt) {
+    LogCapture log;
+    GlibMainQueue main;
+    long long before = CallbackGuard::failures();
+    std::vector<int> order;
+    main.post([&order] { order.push_back(1); });
+    main.post([] { throw std::runtime_error("a job failed"); });
+    main.post([&order] { order.push_back(3); });
+    ASSERT_TRUE(runUntil([&] { return order.size() == 2; }));
+    EXPECT_EQ(order, (std::vector<int>{1, 3}));
+    EXPECT_EQ(CallbackGuard::failures(), before + 1);
+    // The queue still takes new work.
+    main.post([&order] { order.push_back(4); });
+    ASSERT_TRUE(runUntil([&] { return order.size() == 3; }));
 }
 
 }  // namespace

@@ -1,18 +1,20 @@
 // Runs inside the web process. The page's only way to talk to the program is
 // window.webkit.messageHandlers.quillmarsh.postMessage(body), and this module
-// offers it to exactly one kind of document: the main frame of a
-// lornwick://app/ page. Script messages of the web view itself would be
-// offered to every frame and arrive without saying which frame sent them, so
-// an iframe could pose as the editor; here a frame that is not the editor never
-// sees the channel at all, and each message still carries its frame's address
-// so the program can check it again.
+// offers it to exactly one kind of document: the main frame of a page under
+// the editor's start address (SchemeNames::startAddress). Script messages of
+// the web view itself would be offered to every frame and arrive without
+// saying which frame sent them, so an iframe could pose as the editor; here a
+// frame that is not the editor never sees the channel at all, and each message
+// still carries its frame's address so the program can check it again.
 #include <webkit/webkit-web-process-extension.h>
 
-#include <cstring>
+#include <string_view>
+
+#include "app/bridge/SchemeNames.hpp"
+#include "app/shell/GuardedCallback.hpp"
 
 namespace {
 
-constexpr const char* editorPrefix = "lornwick://app/";
 constexpr const char* messageName = "quillmarsh";
 
 WebKitWebProcessExtension* extension = nullptr;
@@ -31,7 +33,7 @@ constexpr const char* installer = R"JS(
 })
 )JS";
 
-void post(JSCValue* body, gpointer pageID) {
+void postNow(JSCValue* body, gpointer pageID) {
     WebKitWebPage* page = webkit_web_process_extension_get_page(extension, GPOINTER_TO_SIZE(pageID));
     if (!page) return;
     // The channel lives only in main frames, so the sender is the page's main
@@ -50,10 +52,13 @@ void post(JSCValue* body, gpointer pageID) {
                                          nullptr);
 }
 
-void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+// A message that fails on the way is dropped, as a malformed one would be.
+void post(JSCValue* body, gpointer pageID) noexcept { guarded([&] { postNow(body, pageID); }); }
+
+void installChannel(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame) {
     if (!webkit_frame_is_main_frame(frame)) return;
     const char* uri = webkit_frame_get_uri(frame);
-    if (!uri || std::strncmp(uri, editorPrefix, std::strlen(editorPrefix)) != 0) return;
+    if (!uri || !std::string_view(uri).starts_with(SchemeNames::startAddress)) return;
 
     JSCContext* context = webkit_frame_get_js_context_for_script_world(frame, world);
     JSCValue* function = jsc_value_new_function(context, nullptr, G_CALLBACK(post),
@@ -68,10 +73,17 @@ void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFr
     g_object_unref(context);
 }
 
+// A frame the channel could not be installed in simply has none.
+void windowObjectCleared(WebKitScriptWorld* world, WebKitWebPage* page, WebKitFrame* frame, gpointer) noexcept {
+    guarded([&] { installChannel(world, page, frame); });
+}
+
 }  // namespace
 
-extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize(WebKitWebProcessExtension* self) {
-    extension = self;
-    g_signal_connect(webkit_script_world_get_default(), "window-object-cleared", G_CALLBACK(windowObjectCleared),
-                     nullptr);
+extern "C" G_MODULE_EXPORT void webkit_web_process_extension_initialize(WebKitWebProcessExtension* self) noexcept {
+    guarded([self] {
+        extension = self;
+        g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                         G_CALLBACK(windowObjectCleared), nullptr);
+    });
 }
