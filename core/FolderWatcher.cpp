@@ -14,7 +14,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/Files.hpp"
+#include "core/PathRules.hpp"
 #include "core/LogFile.hpp"
 
 namespace {

@@ -49,7 +49,7 @@ void Bridge::saveDocument(const ApiRequest& request, const std::optional<std::st
     auto lock = fileLock(lockKey(place));
     std::unique_lock held(*lock);
     try {
-        Files::Saved saved = Files::save(body, place, base, overwrite, false, &backups);
+        Files::Saved saved = Files::save(body, place, base, {.overwrite = overwrite, .backups = &backups});
         sendJSON(request.task, 200,
                  {{"saved", url}, {"bytes", body.size()}, {"version", saved.version}, {"backup", saved.backup.has_value()}});
         // After the answer: the page waits for it, nobody waits for the log.

@@ -2,7 +2,7 @@
 
 #include <filesystem>
 
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
 #include "tests/support/BridgeHarness.hpp"
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/ScopedEnv.hpp"

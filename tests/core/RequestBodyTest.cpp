@@ -1,5 +1,5 @@
 // Request body reader: readBody and checkSaveBody against a fake stream.
-#include "core/Files.hpp"
+#include "core/RequestBody.hpp"
 
 #include <gtest/gtest.h>
 

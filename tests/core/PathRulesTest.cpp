@@ -1,6 +1,9 @@
 // Path rules: the text rules as tables, resolve against real links
 // in a temporary folder.
-#include "core/Files.hpp"
+#include "core/FileLimits.hpp"
+#include "core/FolderListing.hpp"
+#include "core/PathRules.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -38,7 +41,8 @@ TEST(FilesConstants, HoldTheFixedNames) {
     EXPECT_TRUE(Files::heavyFolders.contains(".pnpm-store"));
     EXPECT_FALSE(Files::secretFolders.contains(".SSH"));  // callers lower-case first
     EXPECT_EQ(Files::dotWalkMax, 50000);
-    EXPECT_FALSE(Files::beforeDisk);
+    EXPECT_EQ(Files::testSeams().dotWalkMax, Files::dotWalkMax);
+    EXPECT_FALSE(Files::testSeams().beforeDisk);
     EXPECT_EQ(Files::maxBytes, 20971520);
 }
 
@@ -257,7 +261,7 @@ protected:
         fs::create_directories(tmp.path() / "docs");
         folder = Files::realPath(tmp / "docs");
     }
-    void TearDown() override { Files::beforeDisk = nullptr; }
+    void TearDown() override { Files::testSeams().beforeDisk = nullptr; }
 
     std::optional<BridgeError> resolveRefusal(const std::string& path) {
         return refusal([&] { Files::resolve(path, folder); });
@@ -380,7 +384,7 @@ TEST_F(FilesResolve, AFolderOpenedThroughALinkGivesRealPaths) {
 
 TEST_F(FilesResolve, BeforeDiskSeesTheWrittenPathOnlyWhenTheDiskIsTouched) {
     std::vector<std::string> seen;
-    Files::beforeDisk = [&](const std::string& path) { seen.push_back(path); };
+    Files::testSeams().beforeDisk = [&](const std::string& path) { seen.push_back(path); };
     link("notes.txt", folder + "/n.md");
     Files::resolve("n.md", folder);
     resolveRefusal(".git/x.md");  // refused before the disk

@@ -1,6 +1,5 @@
-// Path rules: every relative path the page sends passes through
-// here before a file is read, written, listed or watched.
-#include "core/Files.hpp"
+#include "core/PathRules.hpp"
+#include "core/TestSeams.hpp"
 #include "core/UTF8.hpp"
 
 #include <unicode/locid.h>
@@ -123,6 +122,16 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 }  // namespace
 
 namespace Files {
+
+bool isWalkedPast(std::string_view name) {
+    if (name == "node_modules") return true;
+    if (name.empty() || name[0] != '.') return false;
+    if (name == "." || name == "..") return true;
+    // A hidden name with non-ASCII letters could imitate a secret or heavy one.
+    if (!isASCII(name)) return true;
+    std::string lower = asciiLower(name);
+    return heavyFolders.contains(lower) || secretFolders.contains(lower);
+}
 
 bool isMarkdown(std::string_view name) {
     std::string lower;
@@ -254,7 +263,7 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
 std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links,
                     std::string* realFolderOut) {
     auto parts = checkedParts(path, folder);
-    if (beforeDisk) beforeDisk(written(path, *folder));
+    if (auto& beforeDisk = testSeams().beforeDisk) beforeDisk(written(path, *folder));
 
     std::string ownFolder;
     const std::string& realFolder = links ? links->realFolder(*folder) : (ownFolder = realPath(*folder));

@@ -1,6 +1,4 @@
-// Request body reader: a saved text must arrive whole, so a body
-// cut short in transit is refused before any route sees it.
-#include "core/Files.hpp"
+#include "core/RequestBody.hpp"
 
 #include <charconv>
 #include <vector>

@@ -10,7 +10,7 @@
 // private folder of ours, then writes them into the document in place; if
 // that fails the old bytes, which the save read for its version check, are
 // written back.
-#include "core/Files.hpp"
+#include "core/SafeSave.hpp"
 
 #include <openssl/rand.h>
 
@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <exception>
 #include <functional>
@@ -30,10 +29,10 @@
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
-#include "core/FileRead.hpp"
+#include "core/DocumentRead.hpp"
 #include "core/FileWrite.hpp"
 #include "core/LogFile.hpp"
-#include "core/UserFolders.hpp"
+#include "core/InterruptedSaves.hpp"
 
 namespace {
 
@@ -72,15 +71,6 @@ std::string uuidText() {
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
 
-// Where the replacement route keeps its copies: ours alone, never in the
-// document's folder (which is exactly what could not be written).
-std::string replacementBase() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache && cache[0] == '/') return std::string(cache) + "/Quillmarsh";
-    std::string home = UserFolders::home();
-    return home.empty() ? "" : home + "/.cache/Quillmarsh";
-}
-
 // The rename has put the new bytes in place; flushing the folder makes that
 // survive a power cut. A failure cannot be undone any more and the document
 // is whole either way, so it is logged and the save still counts.
@@ -108,23 +98,6 @@ void placeNew(int fromFolder, const std::string& from, const Target& target) {
 std::string temporaryName() { return ".quillmarsh-" + uuidText() + ".tmp"; }
 
 
-// The entries of a folder, without "." and ".."; none when it cannot be read.
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
-    if (!listing) return names;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    return names;
-}
-
-// The name a replacement copy is written under: it takes the document's name
-// only once it is whole and flushed, so a copy found under a document's name
-// after a crash is always complete.
-const char* const kPartialCopy = ".partial";
-
 // Whether the document holds its old bytes again, read as every read is.
 bool holdsOld(const Target& target) {
     try {
@@ -136,12 +109,12 @@ bool holdsOld(const Target& target) {
 
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
-    std::string base = replacementBase();
+    std::string base = Files::replacementBase();
     if (base.empty()) notSaved(ENOENT);
     if (auto made = FileWrite::makeFolders(base, 0700); !made) notSaved(made.error);
     std::string folder = base + "/save-" + uuidText();
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
-    std::string partial = folder + "/" + kPartialCopy;
+    std::string partial = folder + "/" + Files::partialCopyName;
     std::string copy = folder + "/" + target.name;
     auto removeCopy = [&] {
         sys.unlink(AT_FDCWD, partial.c_str());
@@ -206,24 +179,22 @@ void replacementFolder(const std::string& bytes, const Target& target) {
 // where a thread hop would cost more than it saves.
 constexpr std::size_t kAsideFrom = std::size_t{1} << 20;
 
-ConcurrentQueue& helpers() {
-    static ConcurrentQueue queue("quillmarsh.files.save", 4);
-    return queue;
-}
-
 // Work on a helper thread, joined before its owner goes away whatever happens,
-// since the work uses the save's own data.
+// since the work uses the save's own data. Without helpers it is done at once
+// on the calling thread, and join only passes on what it threw.
 class Aside {
 public:
-    explicit Aside(std::function<void()> work) {
-        helpers().async([this, work = std::move(work)] {
+    Aside(Queue* helpers, std::function<void()> work) {
+        auto run = [this, work = std::move(work)] {
             try {
                 work();
             } catch (...) {
                 failure_ = std::current_exception();
             }
             done_.set_value();
-        });
+        };
+        if (helpers) helpers->async(std::move(run));
+        else run();
     }
     ~Aside() { finished_.wait(); }
     Aside(const Aside&) = delete;
@@ -245,8 +216,8 @@ private:
 // the route took it over.
 class PendingTemporary {
 public:
-    PendingTemporary(const std::string& bytes, const Target& target)
-        : folder_(target.folder), name_(temporaryName()), writing_([this, &bytes, &target] {
+    PendingTemporary(Queue* helpers, const std::string& bytes, const Target& target)
+        : folder_(target.folder), name_(temporaryName()), writing_(helpers, [this, &bytes, &target] {
               result_ = FileWrite::exclusiveCreateIn(folder_, name_, bytes, target.permissions.value_or(0666),
                                                      FileWrite::Permissions::umasked);
           }) {}
@@ -317,19 +288,23 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
 // document was kept open through the rename, so the system frees the replaced
 // file only when it is closed, and for a large file that takes as long as
 // writing it did: a helper closes it, and drops the old bytes, while the save
-// answers.
-void retire(Target& target) {
+// answers. Without helpers that is done here, before the answer.
+void retire(Target& target, Queue* helpers) {
     if (!target.file.isOpen() && target.old.empty()) return;
     auto leftovers = std::make_shared<std::pair<Files::OpenFile, std::string>>(std::move(target.file),
                                                                               std::move(target.old));
-    helpers().async([leftovers] {
+    auto letGo = [leftovers] {
         leftovers->first.close();
         std::string().swap(leftovers->second);
-    });
+    };
+    if (helpers) helpers->async(std::move(letGo));
+    else letGo();
 }
 
-Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, const std::string& base, bool overwrite,
-                         bool viaReplacementFolder, Backups* backups) {
+Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, const std::string& base,
+                         const Files::SaveOptions& options) {
+    const bool overwrite = options.overwrite;
+    Backups* const backups = options.backups;
     if (static_cast<std::int64_t>(bytes.size()) > Files::maxBytes) throw BridgeError(413, "file too large");
     const std::string& path = place.path;
     if (place.changed) throw BridgeError(403, Files::changedOnDisk);
@@ -360,9 +335,9 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
     bool aside = bytes.size() >= kAsideFrom;
     std::string version;
     std::optional<Aside> hashing;
-    if (aside) hashing.emplace([&] { version = Files::version(bytes); });
+    if (aside) hashing.emplace(options.helpers, [&] { version = Files::version(bytes); });
     std::optional<PendingTemporary> pending;
-    if (aside && !viaReplacementFolder) pending.emplace(bytes, target);
+    if (aside && !options.viaReplacementFolder) pending.emplace(options.helpers, bytes, target);
 
     std::optional<std::string> backup;
     if (target.exists) {
@@ -381,12 +356,12 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
     if (hashing) hashing->join();
     else version = Files::version(bytes);
     std::string route = "same folder";
-    if (viaReplacementFolder || sameFolder(bytes, target, pending ? &*pending : nullptr) != 0) {
+    if (options.viaReplacementFolder || sameFolder(bytes, target, pending ? &*pending : nullptr) != 0) {
         route = "replacement folder";
         replacementFolder(bytes, target);
     }
     if (backups) backups->wrote(path, version);
-    retire(target);
+    retire(target, options.helpers);
     return {std::move(version), std::move(route), std::move(backup)};
 }
 
@@ -394,15 +369,13 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
 
 namespace Files {
 
-Saved save(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
-           bool viaReplacementFolder, Backups* backups) {
-    return save(bytes, placeOf(target), base, overwrite, viaReplacementFolder, backups);
+Saved save(const std::string& bytes, const std::string& target, const std::string& base, const SaveOptions& options) {
+    return save(bytes, placeOf(target), base, options);
 }
 
-Saved save(const std::string& bytes, const Place& target, const std::string& base, bool overwrite,
-           bool viaReplacementFolder, Backups* backups) {
+Saved save(const std::string& bytes, const Place& target, const std::string& base, const SaveOptions& options) {
     try {
-        return checkedSave(bytes, target, base, overwrite, viaReplacementFolder, backups);
+        return checkedSave(bytes, target, base, options);
     } catch (const BridgeError&) {
         throw;
     } catch (const std::exception& error) {
@@ -410,58 +383,6 @@ Saved save(const std::string& bytes, const Place& target, const std::string& bas
     } catch (...) {
         throw BridgeError(500, "not saved: unknown error");
     }
-}
-
-int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now) {
-    std::string base = replacementBase();
-    if (base.empty()) return 0;
-    int kept = 0;
-    for (const auto& entry : namesIn(base)) {
-        if (entry.rfind("save-", 0) != 0) continue;
-        std::string folder = base + "/" + entry;
-        struct stat status;
-        // Links are not ours to follow; a young folder may be a save under way
-        // in another window of the program.
-        if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
-        auto changed = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
-        if (now - changed < settledAfter) continue;
-
-        bool emptied = true;
-        for (const auto& name : namesIn(folder)) {
-            std::string path = folder + "/" + name;
-            // A copy cut off by the crash was never used: the document was
-            // only written once its copy was whole.
-            if (name == kPartialCopy) {
-                ::unlink(path.c_str());
-                continue;
-            }
-            std::optional<std::string> bytes;
-            if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) bytes = FileRead::all(path);
-            if (!bytes) {
-                emptied = false;
-                continue;
-            }
-            try {
-                backups.keep(*bytes, name, std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec));
-            } catch (const BridgeError&) {
-                emptied = false;  // tried again at the next start
-                continue;
-            }
-            ::unlink(path.c_str());
-            ++kept;
-        }
-        if (emptied) ::rmdir(folder.c_str());
-    }
-    return kept;
-}
-
-std::string write(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
-                  bool viaReplacementFolder, Backups* backups) {
-    lastBackup.reset();
-    Saved saved = save(bytes, target, base, overwrite, viaReplacementFolder, backups);
-    lastWriteRoute = saved.route;
-    lastBackup = saved.backup;
-    return saved.version;
 }
 
 }  // namespace Files

@@ -1,6 +1,7 @@
 // Folder listing: which documents a folder lists, in which order, and where it
 // stops, each on a small fixture.
-#include "core/Files.hpp"
+#include "core/FolderListing.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -107,10 +108,9 @@ TEST(FilesList, HiddenFolderBudgetStopsVisitsAndFolders) {
     TempDir dir;
     for (int i = 0; i < 10; ++i) dir.write("docs/.h/f" + std::to_string(i) + "/x.md", "x");
     dir.write("docs/top/plain.md", "x");
-    long saved = Files::dotWalkMax;
-    Files::dotWalkMax = 5;
+    Files::testSeams().dotWalkMax = 5;
     Files::Listing listing = Files::list(dir / "docs", 5000);
-    Files::dotWalkMax = saved;
+    Files::testSeams() = {};
 
     ASSERT_EQ(listing.paths.size(), 3u);
     EXPECT_TRUE(listing.truncated);
