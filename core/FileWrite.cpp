@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
+#include <stdexcept>
 #include <unistd.h>
+
+#include "core/TemporaryNames.hpp"
 
 namespace FileWrite {
 
@@ -15,16 +17,6 @@ namespace {
 
 // Large writes are split so one call never exceeds what write() may report.
 constexpr size_t maxChunk = size_t{1} << 30;
-
-// Hidden, so the listing and the watcher pass over it while it exists.
-std::string temporaryName() {
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string name = ".quillmarsh-";
-    auto bits = random();
-    for (int i = 0; i < 16; ++i, bits >>= 4) name += digits[bits & 0xF];
-    return name + ".tmp";
-}
 
 // Writes every byte: a short write continues where it stopped and an
 // interrupted one is repeated.
@@ -119,7 +111,12 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
     int fd = -1;
     // A name collision is only another writer's temporary file: take another.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + "/" + temporaryName();
+        try {
+            temporary = folder + "/" + TemporaryNames::make();
+        } catch (const std::runtime_error&) {
+            // No random name: nothing was created, so nothing is lost.
+            return WriteResult::failure(SysCall::open, EIO);
+        }
         fd = sys.open(AT_FDCWD, temporary.c_str(), createFlags, mode);
         if (fd >= 0 || errno != EEXIST) break;
     }
@@ -164,6 +161,14 @@ WriteResult overwrite(const std::string& path, std::string_view bytes) {
 
 WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes) {
     return writeOver(folder, name, bytes, O_NOFOLLOW);
+}
+
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    auto& sys = sysCalls();
+    if (sys.renameNoReplace(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
+    if (errno != EINVAL) return WriteResult::failure(SysCall::renameNoReplace, errno);
+    if (sys.rename(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
+    return WriteResult::failure(SysCall::rename, errno);
 }
 
 WriteResult append(const std::string& path, std::string_view bytes) {

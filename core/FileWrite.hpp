@@ -79,6 +79,13 @@ WriteResult overwrite(const std::string& path, std::string_view bytes);
 // is not followed (the open fails with ELOOP).
 WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes);
 
+// Renames `from` (in the folder open as `fromFolder`, or AT_FDCWD) to `to`
+// unless something, even a dangling link, already stands at `to`: then it
+// fails with EEXIST in step SysCall::renameNoReplace and leaves both alone.
+// Where the kernel or the file system cannot promise that, a plain rename
+// (step SysCall::rename) is the best there is.
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to);
+
 // Appends `bytes` to an existing file. Never creates one: a missing file fails
 // in step SysCall::open, so the caller can choose to write it whole instead.
 WriteResult append(const std::string& path, std::string_view bytes);

@@ -1,9 +1,8 @@
 #include "core/PathRules.hpp"
+#include "core/Characters.hpp"
 #include "core/TestSeams.hpp"
 #include "core/UTF8.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -134,18 +133,9 @@ bool isWalkedPast(std::string_view name) {
 }
 
 bool isMarkdown(std::string_view name) {
-    std::string lower;
-    if (isASCII(name)) {
-        // ASCII letters lower-case to ASCII letters and nothing else lower-cases
-        // into them from ASCII, so the listing's common case skips ICU.
-        lower = asciiLower(name);
-    } else {
-        // Full Unicode lower-casing: some non-ASCII letters become ASCII ones
-        // (the Kelvin sign becomes "k"), so ".marKdown" with it still counts.
-        icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), static_cast<int32_t>(name.size())))
-            .toLower(icu::Locale::getRoot())
-            .toUTF8String(lower);
-    }
+    // Full Unicode lower-casing: some non-ASCII letters become ASCII ones
+    // (the Kelvin sign becomes "k"), so ".marKdown" with it still counts.
+    std::string lower = Characters::lowerCased(name);
     for (auto suffix : markdownSuffixes)
         if (endsWith(lower, suffix)) return true;
     return false;

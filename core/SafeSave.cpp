@@ -12,8 +12,6 @@
 // written back.
 #include "core/SafeSave.hpp"
 
-#include <openssl/rand.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +20,7 @@
 #include <fcntl.h>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <future>
 #include <sys/stat.h>
 #include <tuple>
@@ -32,6 +31,8 @@
 #include "core/DocumentRead.hpp"
 #include "core/FileWrite.hpp"
 #include "core/LogFile.hpp"
+#include "core/RandomText.hpp"
+#include "core/TemporaryNames.hpp"
 #include "core/InterruptedSaves.hpp"
 
 namespace {
@@ -54,17 +55,14 @@ struct Target {
     std::optional<mode_t> permissions;
 };
 
-// A version-4 UUID in its usual upper-case text form.
-std::string uuidText() {
-    unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) throw BridgeError(500, "not saved: no random name for the temporary file");
-    bytes[6] = (bytes[6] & 0x0F) | 0x40;
-    bytes[8] = (bytes[8] & 0x3F) | 0x80;
-    char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9],
-                  bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-    return text;
+// A random name for the save's own files; the refusal says what is missing.
+template <typename Make>
+std::string randomName(Make make) {
+    try {
+        return make();
+    } catch (const std::runtime_error&) {
+        throw BridgeError(500, "not saved: no random name for the temporary file");
+    }
 }
 
 [[noreturn]] void notSaved(int error) { throw BridgeError(500, std::string("not saved: ") + std::strerror(error)); }
@@ -83,19 +81,15 @@ void flushAfterRename(int folder) {
 // without ever replacing one that appeared in the meantime. Where the file
 // system cannot promise that, a plain rename is the best it offers.
 void placeNew(int fromFolder, const std::string& from, const Target& target) {
-    auto& sys = sysCalls();
-    int result = sys.renameNoReplace(fromFolder, from.c_str(), target.folder, target.name.c_str());
-    if (result != 0 && errno == EINVAL) result = sys.rename(fromFolder, from.c_str(), target.folder, target.name.c_str());
-    if (result == 0) return;
-    int error = errno;
-    sys.unlink(fromFolder, from.c_str());
-    if (error == EEXIST) throw BridgeError(409, kChanged);
-    notSaved(error);
+    auto placed = FileWrite::renameWithoutReplacing(fromFolder, from, target.folder, target.name);
+    if (placed) return;
+    sysCalls().unlink(fromFolder, from.c_str());
+    if (placed.error == EEXIST) throw BridgeError(409, kChanged);
+    notSaved(placed.error);
 }
 
-// A temporary file's name in the document's folder: hidden, so the listing
-// and the watcher pass over it.
-std::string temporaryName() { return ".quillmarsh-" + uuidText() + ".tmp"; }
+// A temporary file's name in the document's folder (see TemporaryNames).
+std::string temporaryName() { return randomName(TemporaryNames::make); }
 
 
 // Whether the document holds its old bytes again, read as every read is.
@@ -112,7 +106,7 @@ void replacementFolder(const std::string& bytes, const Target& target) {
     std::string base = Files::replacementBase();
     if (base.empty()) notSaved(ENOENT);
     if (auto made = FileWrite::makeFolders(base, 0700); !made) notSaved(made.error);
-    std::string folder = base + "/save-" + uuidText();
+    std::string folder = base + "/save-" + randomName(randomUUID);
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
     std::string partial = folder + "/" + Files::partialCopyName;
     std::string copy = folder + "/" + target.name;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 #include "app/shell/MenuBar.hpp"
 
 namespace {

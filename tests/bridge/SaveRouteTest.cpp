@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/DocumentRead.hpp"
+#include "core/TemporaryNames.hpp"
 #include "tests/support/BridgeHarness.hpp"
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/ScopedEnv.hpp"
@@ -198,7 +199,7 @@ TEST(SaveRoute, aReadDuringAnInPlaceSaveGetsAWholeVersion) {
     auto& sys = sysCalls();
     auto open = sys.open;
     sys.open = [open](int folder, const char* path, int flags, mode_t mode) {
-        if ((flags & O_CREAT) && std::string_view(path).starts_with(".quillmarsh-")) return errno = EACCES, -1;
+        if ((flags & O_CREAT) && TemporaryNames::isOurTemporaryName(path)) return errno = EACCES, -1;
         return open(folder, path, flags, mode);
     };
     // The first write into the document stops half-way until released.
