@@ -131,20 +131,9 @@ std::string Backups::keep(std::string_view bytes, const std::string& document, T
         if (!flushed && flushed.failed == SysCall::fsync) backupFailed();
     }
 
-    std::function<int()> hook;
-    if (failWrite) {
-        hook = [this] {
-            try {
-                failWrite();
-                return 0;
-            } catch (...) {
-                return EIO;
-            }
-        };
-    }
     for (int n = 1; n <= maxCounter; ++n) {
         std::string path = folder_ + "/" + name(document, now, n);
-        auto created = FileWrite::exclusiveCreate(path, bytes, 0600, FileWrite::Permissions::exact, hook);
+        auto created = FileWrite::exclusiveCreate(path, bytes, 0600, FileWrite::Permissions::exact);
         if (!created) {
             if (created.failed == SysCall::open && created.error == EEXIST) continue;
             backupFailed();  // the helper removed what it created

@@ -39,7 +39,7 @@ WriteResult writeAll(int fd, std::string_view bytes) {
 // Fills a file that was just created at `path` (in `folder`) through `fd` and closes it. On
 // failure the descriptor is closed and the file removed, whatever happened.
 WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string_view bytes, mode_t mode,
-                        Permissions permissions, const std::function<int()>& beforeWrite = {}) {
+                        Permissions permissions) {
     auto& sys = sysCalls();
     auto abandon = [&](WriteResult failed) {
         if (fd >= 0) sys.close(fd);
@@ -49,9 +49,6 @@ WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string
     };
     if (permissions == Permissions::exact && sys.fchmod(fd, mode) != 0)
         return abandon(WriteResult::failure(SysCall::fchmod, errno));
-    if (beforeWrite) {
-        if (int refused = beforeWrite(); refused != 0) return abandon(WriteResult::failure(SysCall::write, refused));
-    }
     if (auto written = writeAll(fd, bytes); !written) return abandon(written);
     // Through the same descriptor: an error from writeback is reported to the
     // descriptors open at the time, not reliably to one opened later.
@@ -138,13 +135,6 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
 
 WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions) {
     return exclusiveCreateIn(AT_FDCWD, path, bytes, mode, permissions);
-}
-
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
-                            const std::function<int()>& beforeWrite) {
-    int fd = sysCalls().open(AT_FDCWD, path.c_str(), createFlags, mode);
-    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-    return fillNewFile(fd, AT_FDCWD, path, bytes, mode, permissions, beforeWrite);
 }
 
 WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,

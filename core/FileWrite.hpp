@@ -9,7 +9,6 @@
 // word their message.
 #include "core/SysCalls.hpp"
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -52,12 +51,6 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
 // leaves it alone; on any later failure removes the file it made.
 WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode = 0600,
                             Permissions permissions = Permissions::exact);
-
-// exclusiveCreate with `beforeWrite` run once the file exists and before any
-// byte is written: it answers 0 to go on, or an errno to fail as the write
-// would (the file is then removed). Added for the backups' test seam.
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
-                            const std::function<int()>& beforeWrite);
 
 // exclusiveCreate of `name` inside the folder open as `folder` (AT_FDCWD: a
 // path as above). Every step stays in that folder, whatever its path leads to
