@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -63,6 +64,17 @@ WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string
 
 constexpr int createFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
 
+// Locks a file just created through `fd` and answers a second descriptor of
+// the same open file description, which keeps the lock after `fd` is closed;
+// no lock when it cannot be had. Never waits: only someone who opened the
+// file in the moment since its creation could hold it, and a save must not
+// wait on them.
+HeldLock lockNewFile(int fd) {
+    if (sysCalls().flock(fd, LOCK_EX | LOCK_NB) != 0) return {};
+    int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return HeldLock(kept);
+}
+
 // overwrite's steps, with the open's extra flags (O_NOFOLLOW or none).
 WriteResult writeOver(int folder, const std::string& name, std::string_view bytes, int extraFlags) {
     auto& sys = sysCalls();
@@ -106,6 +118,7 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
     const std::string folder = parentFolder(path);
     std::string temporary;
     int fd = -1;
+    HeldLock lock;
     // A name collision is only another writer's temporary file: take another.
     for (int attempt = 0; attempt < 100; ++attempt) {
         try {
@@ -118,6 +131,7 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
         if (fd >= 0 || errno != EEXIST) break;
     }
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    lock = lockNewFile(fd);
 
     if (auto filled = fillNewFile(fd, AT_FDCWD, temporary, bytes, mode, permissions); !filled) return filled;
     if (sys.rename(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str()) != 0) {
@@ -142,6 +156,35 @@ WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_v
     int fd = sysCalls().open(folder, name.c_str(), createFlags, mode);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
     return fillNewFile(fd, folder, name, bytes, mode, permissions);
+}
+
+WriteResult createTemporaryIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions, HeldLock& lock) {
+    int fd = sysCalls().open(folder, name.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    HeldLock held = lockNewFile(fd);
+    auto filled = fillNewFile(fd, folder, name, bytes, mode, permissions);
+    if (filled) lock = std::move(held);
+    return filled;
+}
+
+HeldLock& HeldLock::operator=(HeldLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void HeldLock::release() {
+    // Nothing was written through it: closing cannot lose anything, and it
+    // keeps the errno a failed step left for the caller.
+    if (fd_ < 0) return;
+    int error = errno;
+    ::close(fd_);
+    errno = error;
+    fd_ = -1;
 }
 
 WriteResult overwrite(const std::string& path, std::string_view bytes) {

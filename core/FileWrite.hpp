@@ -36,9 +36,30 @@ enum class Permissions {
     umasked,
 };
 
+// A descriptor that keeps a temporary file's advisory lock (flock) for as
+// long as it lives: the lock belongs to the file's open file description, so
+// it outlasts the descriptor the bytes were written and closed through.
+// Drop it once the file has been renamed into place or removed.
+class HeldLock {
+public:
+    HeldLock() = default;
+    explicit HeldLock(int fd) : fd_(fd) {}
+    HeldLock(HeldLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    HeldLock& operator=(HeldLock&& other) noexcept;
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    ~HeldLock() { release(); }
+    bool isHeld() const { return fd_ >= 0; }
+    void release();
+
+private:
+    int fd_ = -1;
+};
+
 // Replaces the file at `path` with `bytes` so that a reader sees the complete
 // old or the complete new file, never a mix: a fresh temporary file beside the
-// target (created exclusively, with its final permissions from the start) is
+// target (created exclusively, with its final permissions from the start, and
+// locked as createTemporaryIn does until it is renamed or removed) is
 // written, flushed through the same descriptor, closed and renamed over the
 // target; then the folder is flushed. On any failure before the rename the
 // temporary file is removed and the target is untouched. A failed fsync is
@@ -57,6 +78,16 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
 // by then. Added for saves, which must write where the path rules looked.
 WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
                               Permissions permissions);
+
+// exclusiveCreateIn for a temporary file of ours (a TemporaryNames name):
+// right after the exclusive create, before any byte is written, the file is
+// locked (flock LOCK_EX) and `lock` keeps that lock until the caller has
+// renamed or removed the file, so a sweep of stale temporaries
+// (Files::sweepTemporaries) never takes a file being written for one a dead
+// save left. A lock that cannot be taken is no failure: the sweep's age rule
+// still protects the file. On failure the file is removed and no lock kept.
+WriteResult createTemporaryIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions, HeldLock& lock);
 
 // Writes `bytes` over the existing file at `path` from its first byte, cuts it
 // to their length and flushes it through the same descriptor; the file keeps

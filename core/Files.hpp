@@ -10,3 +10,4 @@
 #include "core/PathRules.hpp"
 #include "core/RequestBody.hpp"
 #include "core/SafeSave.hpp"
+#include "core/TemporarySweep.hpp"

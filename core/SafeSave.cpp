@@ -212,8 +212,8 @@ class PendingTemporary {
 public:
     PendingTemporary(Queue* helpers, const std::string& bytes, const Target& target)
         : folder_(target.folder), name_(temporaryName()), writing_(helpers, [this, &bytes, &target] {
-              result_ = FileWrite::exclusiveCreateIn(folder_, name_, bytes, target.permissions.value_or(0666),
-                                                     FileWrite::Permissions::umasked);
+              result_ = FileWrite::createTemporaryIn(folder_, name_, bytes, target.permissions.value_or(0666),
+                                                     FileWrite::Permissions::umasked, lock_);
           }) {}
     ~PendingTemporary() {
         try {
@@ -223,10 +223,11 @@ public:
         if (!takenOver_ && result_) sysCalls().unlink(folder_, name_.c_str());
     }
 
-    // The name and how writing it went; from here on the route owns the file.
-    std::pair<std::string, FileWrite::WriteResult> takeOver() {
+    // The name, how writing it went and its lock; from here on the route owns the file.
+    std::pair<std::string, FileWrite::WriteResult> takeOver(FileWrite::HeldLock& lock) {
         writing_.join();
         takenOver_ = true;
+        lock = std::move(lock_);
         return {name_, result_};
     }
 
@@ -235,6 +236,8 @@ private:
     const std::string name_;
     FileWrite::WriteResult result_ = FileWrite::WriteResult::failure(SysCall::open, EIO);
     bool takenOver_ = false;
+    // Released after the destructor has removed the file.
+    FileWrite::HeldLock lock_;
     Aside writing_;  // last: it starts at once and uses the members above
 };
 
@@ -246,15 +249,17 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
     auto& sys = sysCalls();
     std::string temporary;
     FileWrite::WriteResult created;
+    // Held until the temporary file is renamed or removed, whichever way this ends.
+    FileWrite::HeldLock lock;
     if (pending) {
-        std::tie(temporary, created) = pending->takeOver();
+        std::tie(temporary, created) = pending->takeOver(lock);
     } else {
         temporary = temporaryName();
         // Created with the document's permissions (narrowed by the umask) so a
         // private document's new text is never readable by others, not even
         // for the moment before the exact bits are set below.
-        created = FileWrite::exclusiveCreateIn(target.folder, temporary, bytes, target.permissions.value_or(0666),
-                                               FileWrite::Permissions::umasked);
+        created = FileWrite::createTemporaryIn(target.folder, temporary, bytes, target.permissions.value_or(0666),
+                                               FileWrite::Permissions::umasked, lock);
     }
     if (!created) {
         // The helper has removed whatever it created.
