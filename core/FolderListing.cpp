@@ -27,7 +27,7 @@ namespace {
 // Below this depth each folder stays open while its entries are walked, so
 // children are opened relative to it; deeper folders are closed once read and
 // their children opened by full path, so a deep tree cannot use up descriptors.
-constexpr int kHeldDepth = 48;
+constexpr int heldDepth = 48;
 
 struct Entry {
     std::string name;
@@ -122,7 +122,7 @@ private:
     // sibling, as a recursive enumerator yields them.
     void walk(int fd, std::string& rel, bool dotted, int depth) {
         std::vector<Entry> entries = readFolder(fd);
-        if (depth >= kHeldDepth) {
+        if (depth >= heldDepth) {
             ::close(fd);
             fd = -1;
         }

@@ -61,7 +61,7 @@ bool isMissing(const Recent::Item& item) {
 
 }  // namespace
 
-Recent::Recent(std::string url) : file_(std::move(url)), items_(parse(file_.load())) {}
+Recent::Recent(std::string path) : file_(std::move(path)), items_(parse(file_.load())) {}
 
 void Recent::add(const std::string& kind, const std::string& path, std::optional<std::string> bookmark) {
     // Such a path could not be written to the file, so it would stop every

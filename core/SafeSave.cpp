@@ -37,7 +37,7 @@
 
 namespace {
 
-const char* const kChanged = "the file was changed on disk since you opened it";
+const char* const changedSinceOpened = "the file was changed on disk since you opened it";
 
 // What the save learnt about the document before writing. Every step names
 // files relative to the document's folder as it was opened (`folder`), never
@@ -84,7 +84,7 @@ void placeNew(int fromFolder, const std::string& from, const Target& target) {
     auto placed = FileWrite::renameWithoutReplacing(fromFolder, from, target.folder, target.name);
     if (placed) return;
     sysCalls().unlink(fromFolder, from.c_str());
-    if (placed.error == EEXIST) throw BridgeError(409, kChanged);
+    if (placed.error == EEXIST) throw BridgeError(409, changedSinceOpened);
     notSaved(placed.error);
 }
 
@@ -171,7 +171,7 @@ void replacementFolder(const std::string& bytes, const Target& target) {
 // is no document: writing it before the check changes nothing anyone can see,
 // and it is removed if the save is refused. Small documents are done in line,
 // where a thread hop would cost more than it saves.
-constexpr std::size_t kAsideFrom = std::size_t{1} << 20;
+constexpr std::size_t asideFrom = std::size_t{1} << 20;
 
 // Work on a helper thread, joined before its owner goes away whatever happens,
 // since the work uses the save's own data. Without helpers it is done at once
@@ -331,7 +331,7 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
         throw BridgeError(500, std::string("could not read the file: ") + std::strerror(errno));
     }
 
-    bool aside = bytes.size() >= kAsideFrom;
+    bool aside = bytes.size() >= asideFrom;
     std::string version;
     std::optional<Aside> hashing;
     if (aside) hashing.emplace(options.helpers, [&] { version = Files::version(bytes); });
@@ -341,7 +341,7 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
     std::optional<std::string> backup;
     if (target.exists) {
         Files::Read disk = Files::ready(place, true);
-        if (!overwrite && disk.version != base) throw BridgeError(409, kChanged);
+        if (!overwrite && disk.version != base) throw BridgeError(409, changedSinceOpened);
         if (backups && (disk.version != base || backups->needsBackup(path, disk.version))) {
             backup = backups->keep(disk.bytes, target.name, std::chrono::system_clock::now());
         }
