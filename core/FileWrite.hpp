@@ -75,7 +75,7 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
 
 // exclusiveCreate of `name` inside the folder open as `folder` (AT_FDCWD: a
 // path as above). Every step stays in that folder, whatever its path leads to
-// by then. Added for saves, which must write where the path rules looked.
+// by then: for writers that must stay where the path rules looked.
 WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
                               Permissions permissions);
 

@@ -166,8 +166,9 @@ void replacementFolder(const std::string& bytes, const Target& target) {
 
 // A large document costs as much CPU to hash (its old version and its new
 // one) as the disk takes to write it. So for large documents the new text is
-// hashed, and its temporary file written and flushed, on helper threads while
-// the save reads and checks the version on disk. A temporary file is hidden and
+// hashed, and its temporary file written and flushed, on the caller's helper
+// queue (SaveOptions::helpers) while the save reads and checks the version on
+// disk; without one the same steps run one after another. A temporary file is hidden and
 // is no document: writing it before the check changes nothing anyone can see,
 // and it is removed if the save is refused. Small documents are done in line,
 // where a thread hop would cost more than it saves.
