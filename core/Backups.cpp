@@ -1,12 +1,10 @@
 #include "core/Backups.hpp"
 
-#include <unicode/brkiter.h>
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
 #include <unicode/regex.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
-#include <unicode/utext.h>
 
 #include <cerrno>
 #include <dirent.h>
@@ -17,6 +15,7 @@
 #include <vector>
 
 #include "core/BridgeError.hpp"
+#include "core/Characters.hpp"
 #include "core/FileWrite.hpp"
 
 namespace {
@@ -65,28 +64,6 @@ std::string extensionOf(const std::string& name) {
     return extension;
 }
 
-// The longest prefix of `text` that ends on a boundary between user-perceived
-// characters and is at most `limit` bytes long.
-std::string cutToCharacters(const std::string& text, std::size_t limit) {
-    if (text.size() <= limit) return text;
-    UErrorCode status = U_ZERO_ERROR;
-    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-    std::unique_ptr<icu::BreakIterator> characters(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    std::size_t cut = 0;
-    if (U_SUCCESS(status)) {
-        characters->setText(utext, status);
-        // Native indexes of a UTF-8 text are byte offsets.
-        for (int32_t at = characters->first(); at != icu::BreakIterator::DONE && U_SUCCESS(status);
-             at = characters->next()) {
-            if (static_cast<std::size_t>(at) > limit) break;
-            cut = static_cast<std::size_t>(at);
-        }
-    }
-    utext_close(utext);
-    return text.substr(0, cut);
-}
-
 const icu::RegexPattern* backupPattern() {
     static const std::unique_ptr<icu::RegexPattern> pattern = [] {
         UErrorCode status = U_ZERO_ERROR;
@@ -132,7 +109,7 @@ std::string Backups::name(const std::string& document, Time at, int n) {
     if (n != 1) suffix += " " + std::to_string(n);
     if (!extension.empty()) suffix += "." + extension;
     std::size_t room = suffix.size() < nameLimit ? nameLimit - suffix.size() : 0;
-    return cutToCharacters(stem, room) + suffix;
+    return Characters::prefixWithinBytes(stem, room) + suffix;
 }
 
 std::string Backups::keep(std::string_view bytes, const std::string& document, Time now) const {
@@ -154,20 +131,9 @@ std::string Backups::keep(std::string_view bytes, const std::string& document, T
         if (!flushed && flushed.failed == SysCall::fsync) backupFailed();
     }
 
-    std::function<int()> hook;
-    if (failWrite) {
-        hook = [this] {
-            try {
-                failWrite();
-                return 0;
-            } catch (...) {
-                return EIO;
-            }
-        };
-    }
     for (int n = 1; n <= maxCounter; ++n) {
         std::string path = folder_ + "/" + name(document, now, n);
-        auto created = FileWrite::exclusiveCreate(path, bytes, 0600, FileWrite::Permissions::exact, hook);
+        auto created = FileWrite::exclusiveCreate(path, bytes, 0600, FileWrite::Permissions::exact);
         if (!created) {
             if (created.failed == SysCall::open && created.error == EEXIST) continue;
             backupFailed();  // the helper removed what it created

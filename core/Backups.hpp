@@ -7,7 +7,6 @@
 // keep and prune take none (two backups never share a file because each is
 // created exclusively; a name collision moves on to the next counter).
 #include <chrono>
-#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -47,11 +46,6 @@ public:
     // The backup name of the document `name` made at `at`, with counter n (1
     // leaves no counter in the name); at most 255 bytes.
     static std::string name(const std::string& name, Time at, int n);
-
-    // Test seam: when set, called after a backup file has been created and
-    // before any byte is written; throwing makes that backup fail. Set it only
-    // while no backup is being made.
-    std::function<void()> failWrite;
 
 private:
     const std::string folder_;

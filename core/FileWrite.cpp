@@ -5,9 +5,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
-#include <random>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <stdexcept>
 #include <unistd.h>
+
+#include "core/TemporaryNames.hpp"
 
 namespace FileWrite {
 
@@ -15,16 +18,6 @@ namespace {
 
 // Large writes are split so one call never exceeds what write() may report.
 constexpr size_t maxChunk = size_t{1} << 30;
-
-// Hidden, so the listing and the watcher pass over it while it exists.
-std::string temporaryName() {
-    thread_local std::mt19937_64 random{std::random_device{}()};
-    static constexpr char digits[] = "0123456789ABCDEF";
-    std::string name = ".quillmarsh-";
-    auto bits = random();
-    for (int i = 0; i < 16; ++i, bits >>= 4) name += digits[bits & 0xF];
-    return name + ".tmp";
-}
 
 // Writes every byte: a short write continues where it stopped and an
 // interrupted one is repeated.
@@ -47,7 +40,7 @@ WriteResult writeAll(int fd, std::string_view bytes) {
 // Fills a file that was just created at `path` (in `folder`) through `fd` and closes it. On
 // failure the descriptor is closed and the file removed, whatever happened.
 WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string_view bytes, mode_t mode,
-                        Permissions permissions, const std::function<int()>& beforeWrite = {}) {
+                        Permissions permissions) {
     auto& sys = sysCalls();
     auto abandon = [&](WriteResult failed) {
         if (fd >= 0) sys.close(fd);
@@ -57,9 +50,6 @@ WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string
     };
     if (permissions == Permissions::exact && sys.fchmod(fd, mode) != 0)
         return abandon(WriteResult::failure(SysCall::fchmod, errno));
-    if (beforeWrite) {
-        if (int refused = beforeWrite(); refused != 0) return abandon(WriteResult::failure(SysCall::write, refused));
-    }
     if (auto written = writeAll(fd, bytes); !written) return abandon(written);
     // Through the same descriptor: an error from writeback is reported to the
     // descriptors open at the time, not reliably to one opened later.
@@ -73,6 +63,17 @@ WriteResult fillNewFile(int fd, int folder, const std::string& path, std::string
 }
 
 constexpr int createFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+
+// Locks a file just created through `fd` and answers a second descriptor of
+// the same open file description, which keeps the lock after `fd` is closed;
+// no lock when it cannot be had. Never waits: only someone who opened the
+// file in the moment since its creation could hold it, and a save must not
+// wait on them.
+HeldLock lockNewFile(int fd) {
+    if (sysCalls().flock(fd, LOCK_EX | LOCK_NB) != 0) return {};
+    int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    return HeldLock(kept);
+}
 
 // overwrite's steps, with the open's extra flags (O_NOFOLLOW or none).
 WriteResult writeOver(int folder, const std::string& name, std::string_view bytes, int extraFlags) {
@@ -117,13 +118,20 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
     const std::string folder = parentFolder(path);
     std::string temporary;
     int fd = -1;
+    HeldLock lock;
     // A name collision is only another writer's temporary file: take another.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary = folder + "/" + temporaryName();
+        try {
+            temporary = folder + "/" + TemporaryNames::make();
+        } catch (const std::runtime_error&) {
+            // No random name: nothing was created, so nothing is lost.
+            return WriteResult::failure(SysCall::open, EIO);
+        }
         fd = sys.open(AT_FDCWD, temporary.c_str(), createFlags, mode);
         if (fd >= 0 || errno != EEXIST) break;
     }
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    lock = lockNewFile(fd);
 
     if (auto filled = fillNewFile(fd, AT_FDCWD, temporary, bytes, mode, permissions); !filled) return filled;
     if (sys.rename(AT_FDCWD, temporary.c_str(), AT_FDCWD, path.c_str()) != 0) {
@@ -143,18 +151,40 @@ WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mod
     return exclusiveCreateIn(AT_FDCWD, path, bytes, mode, permissions);
 }
 
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
-                            const std::function<int()>& beforeWrite) {
-    int fd = sysCalls().open(AT_FDCWD, path.c_str(), createFlags, mode);
-    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
-    return fillNewFile(fd, AT_FDCWD, path, bytes, mode, permissions, beforeWrite);
-}
-
 WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
                               Permissions permissions) {
     int fd = sysCalls().open(folder, name.c_str(), createFlags, mode);
     if (fd < 0) return WriteResult::failure(SysCall::open, errno);
     return fillNewFile(fd, folder, name, bytes, mode, permissions);
+}
+
+WriteResult createTemporaryIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions, HeldLock& lock) {
+    int fd = sysCalls().open(folder, name.c_str(), createFlags, mode);
+    if (fd < 0) return WriteResult::failure(SysCall::open, errno);
+    HeldLock held = lockNewFile(fd);
+    auto filled = fillNewFile(fd, folder, name, bytes, mode, permissions);
+    if (filled) lock = std::move(held);
+    return filled;
+}
+
+HeldLock& HeldLock::operator=(HeldLock&& other) noexcept {
+    if (this != &other) {
+        release();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void HeldLock::release() {
+    // Nothing was written through it: closing cannot lose anything, and it
+    // keeps the errno a failed step left for the caller.
+    if (fd_ < 0) return;
+    int error = errno;
+    ::close(fd_);
+    errno = error;
+    fd_ = -1;
 }
 
 WriteResult overwrite(const std::string& path, std::string_view bytes) {
@@ -164,6 +194,14 @@ WriteResult overwrite(const std::string& path, std::string_view bytes) {
 
 WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes) {
     return writeOver(folder, name, bytes, O_NOFOLLOW);
+}
+
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+    auto& sys = sysCalls();
+    if (sys.renameNoReplace(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
+    if (errno != EINVAL) return WriteResult::failure(SysCall::renameNoReplace, errno);
+    if (sys.rename(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
+    return WriteResult::failure(SysCall::rename, errno);
 }
 
 WriteResult append(const std::string& path, std::string_view bytes) {

@@ -9,7 +9,6 @@
 // word their message.
 #include "core/SysCalls.hpp"
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -37,9 +36,30 @@ enum class Permissions {
     umasked,
 };
 
+// A descriptor that keeps a temporary file's advisory lock (flock) for as
+// long as it lives: the lock belongs to the file's open file description, so
+// it outlasts the descriptor the bytes were written and closed through.
+// Drop it once the file has been renamed into place or removed.
+class HeldLock {
+public:
+    HeldLock() = default;
+    explicit HeldLock(int fd) : fd_(fd) {}
+    HeldLock(HeldLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+    HeldLock& operator=(HeldLock&& other) noexcept;
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+    ~HeldLock() { release(); }
+    bool isHeld() const { return fd_ >= 0; }
+    void release();
+
+private:
+    int fd_ = -1;
+};
+
 // Replaces the file at `path` with `bytes` so that a reader sees the complete
 // old or the complete new file, never a mix: a fresh temporary file beside the
-// target (created exclusively, with its final permissions from the start) is
+// target (created exclusively, with its final permissions from the start, and
+// locked as createTemporaryIn does until it is renamed or removed) is
 // written, flushed through the same descriptor, closed and renamed over the
 // target; then the folder is flushed. On any failure before the rename the
 // temporary file is removed and the target is untouched. A failed fsync is
@@ -53,17 +73,21 @@ WriteResult atomicReplace(const std::string& path, std::string_view bytes, mode_
 WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode = 0600,
                             Permissions permissions = Permissions::exact);
 
-// exclusiveCreate with `beforeWrite` run once the file exists and before any
-// byte is written: it answers 0 to go on, or an errno to fail as the write
-// would (the file is then removed). Added for the backups' test seam.
-WriteResult exclusiveCreate(const std::string& path, std::string_view bytes, mode_t mode, Permissions permissions,
-                            const std::function<int()>& beforeWrite);
-
 // exclusiveCreate of `name` inside the folder open as `folder` (AT_FDCWD: a
 // path as above). Every step stays in that folder, whatever its path leads to
-// by then. Added for saves, which must write where the path rules looked.
+// by then: for writers that must stay where the path rules looked.
 WriteResult exclusiveCreateIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
                               Permissions permissions);
+
+// exclusiveCreateIn for a temporary file of ours (a TemporaryNames name):
+// right after the exclusive create, before any byte is written, the file is
+// locked (flock LOCK_EX) and `lock` keeps that lock until the caller has
+// renamed or removed the file, so a sweep of stale temporaries
+// (Files::sweepTemporaries) never takes a file being written for one a dead
+// save left. A lock that cannot be taken is no failure: the sweep's age rule
+// still protects the file. On failure the file is removed and no lock kept.
+WriteResult createTemporaryIn(int folder, const std::string& name, std::string_view bytes, mode_t mode,
+                              Permissions permissions, HeldLock& lock);
 
 // Writes `bytes` over the existing file at `path` from its first byte, cuts it
 // to their length and flushes it through the same descriptor; the file keeps
@@ -78,6 +102,13 @@ WriteResult overwrite(const std::string& path, std::string_view bytes);
 // overwrite of `name` inside the folder open as `folder`; a link at the name
 // is not followed (the open fails with ELOOP).
 WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes);
+
+// Renames `from` (in the folder open as `fromFolder`, or AT_FDCWD) to `to`
+// unless something, even a dangling link, already stands at `to`: then it
+// fails with EEXIST in step SysCall::renameNoReplace and leaves both alone.
+// Where the kernel or the file system cannot promise that, a plain rename
+// (step SysCall::rename) is the best there is.
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to);
 
 // Appends `bytes` to an existing file. Never creates one: a missing file fails
 // in step SysCall::open, so the caller can choose to write it whole instead.

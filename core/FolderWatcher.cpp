@@ -14,18 +14,18 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "core/Files.hpp"
+#include "core/PathRules.hpp"
 #include "core/LogFile.hpp"
 
 namespace {
 
 // Changes that can matter to the page: a document or folder appearing,
 // vanishing, being renamed, written or touched, and the folder itself going.
-constexpr std::uint32_t kTreeMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
+constexpr std::uint32_t treeMask = IN_CREATE | IN_DELETE | IN_MODIFY | IN_ATTRIB | IN_MOVED_FROM | IN_MOVED_TO |
                                     IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW | IN_EXCL_UNLINK;
 // Folders above the root only tell when they are renamed or removed: the open
 // folder then has another path, which the page must learn.
-constexpr std::uint32_t kAncestorMask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
+constexpr std::uint32_t ancestorMask = IN_MOVE_SELF | IN_DELETE_SELF | IN_ONLYDIR | IN_DONT_FOLLOW;
 
 std::vector<std::string> splitParts(std::string_view text) {
     std::vector<std::string> parts;
@@ -166,7 +166,7 @@ void FolderWatcher::start(const std::string& folder) {
     std::string above = session->root;
     for (auto slash = above.rfind('/'); slash != std::string::npos && slash > 0; slash = above.rfind('/')) {
         above.resize(slash);
-        int wd = calls().addWatch(session->fd, above.c_str(), kAncestorMask);
+        int wd = calls().addWatch(session->fd, above.c_str(), ancestorMask);
         if (wd < 0) continue;
         session->folders[wd] = above;
         session->ancestors.insert(wd);
@@ -200,7 +200,7 @@ void FolderWatcher::addTree(const std::shared_ptr<Session>& session, const std::
         parts.emplace_back("x.md");
         if (ignored || Files::isPrivate(parts)) continue;
 
-        int wd = calls().addWatch(session->fd, folder.c_str(), kTreeMask);
+        int wd = calls().addWatch(session->fd, folder.c_str(), treeMask);
         if (wd < 0) {
             if (!isOutOfWatches(errno)) continue;  // gone meanwhile, or unreadable
             // Keep walking to count what is left out; what is watched stays useful.
@@ -345,7 +345,9 @@ void FolderWatcher::deliver(const std::shared_ptr<Session>& session) {
 
 bool FolderWatcher::counts(const std::string& eventPath, const std::string& root) {
     std::string_view path = eventPath;
-    // Event paths may come in the system's real form while the root keeps the usual one.
+    // A rule shared with systems whose events name /tmp as /private/tmp. On
+    // Linux event paths are built from the watched ones, which start with the
+    // root, so this prefix comes only with a root that has it (and is kept).
     if (path.starts_with("/private/") && !std::string_view(root).starts_with("/private/")) path.remove_prefix(8);
     if (path == root) return true;
     if (root.size() > path.size() && std::string_view(root).starts_with(path) && root[path.size()] == '/') {

@@ -14,9 +14,9 @@
 class JSONFile final {
 public:
     // Touches no file.
-    explicit JSONFile(std::string url) : url_(std::move(url)) {}
+    explicit JSONFile(std::string path) : path_(std::move(path)) {}
 
-    const std::string& url() const { return url_; }
+    const std::string& path() const { return path_; }
 
     // The file's value when it can be read and parsed and its top level is an
     // object or an array; nothing otherwise.
@@ -27,5 +27,5 @@ public:
     void save(const nlohmann::json& value) const noexcept;
 
 private:
-    const std::string url_;
+    const std::string path_;
 };

@@ -9,11 +9,11 @@
 #include <ctime>
 #include <sys/stat.h>
 
-LogFile::LogFile(std::string url, std::int64_t maxBytes) : url_(std::move(url)), maxBytes_(maxBytes) {}
+LogFile::LogFile(std::string path, std::int64_t maxBytes) : path_(std::move(path)), maxBytes_(maxBytes) {}
 
-std::string LogFile::url() const {
+std::string LogFile::path() const {
     std::lock_guard guard(lock_);
-    return url_;
+    return path_;
 }
 
 std::string LogFile::line(std::string_view message, Time at) {
@@ -32,12 +32,12 @@ std::string LogFile::line(std::string_view message, Time at) {
 
 void LogFile::prepare() {
     std::lock_guard guard(lock_);
-    if (url_.empty()) return;
-    FileWrite::makeFolders(FileWrite::parentFolder(url_));
-    if (auto start = FileRead::prefix(url_, header.size())) {
+    if (path_.empty()) return;
+    FileWrite::makeFolders(FileWrite::parentFolder(path_));
+    if (auto start = FileRead::prefix(path_, header.size())) {
         // The header is ASCII, so comparing bytes is comparing the repaired text.
         if (*start == header) return;
-        sysCalls().unlink(AT_FDCWD, url_.c_str());
+        sysCalls().unlink(AT_FDCWD, path_.c_str());
     }
     replace(std::string(header) + "\n");
 }
@@ -46,9 +46,9 @@ void LogFile::add(std::string_view message, Time at) {
     // Built before the lock: other threads wait only for the file work.
     const std::string text = line(message, at);
     std::lock_guard guard(lock_);
-    if (url_.empty()) return;
+    if (path_.empty()) return;
     struct stat status;
-    if (::stat(url_.c_str(), &status) != 0 || status.st_size == 0) {
+    if (::stat(path_.c_str(), &status) != 0 || status.st_size == 0) {
         // The header and the line in one write, so a failure between the two
         // can never leave a log without its header.
         replace(std::string(header) + "\n" + text);
@@ -60,20 +60,20 @@ void LogFile::add(std::string_view message, Time at) {
 }
 
 void LogFile::write(std::string_view text) {
-    auto appended = FileWrite::append(url_, text);
+    auto appended = FileWrite::append(path_, text);
     // Only a file that cannot be opened is written whole; after a failed write
     // into an open file, rewriting it would throw away the earlier lines.
     if (!appended && appended.failed == SysCall::open) replace(text);
 }
 
 void LogFile::replace(std::string_view text) {
-    FileWrite::makeFolders(FileWrite::parentFolder(url_));
-    FileWrite::atomicReplace(url_, text, 0600);
-    sysCalls().chmod(AT_FDCWD, url_.c_str(), 0600);
+    FileWrite::makeFolders(FileWrite::parentFolder(path_));
+    FileWrite::atomicReplace(path_, text, 0600);
+    sysCalls().chmod(AT_FDCWD, path_.c_str(), 0600);
 }
 
 void LogFile::trim() {
-    auto content = FileRead::all(url_);
+    auto content = FileRead::all(path_);
     if (!content) return;
     std::string_view tail = *content;
     auto keep = static_cast<std::size_t>(std::max<std::int64_t>(maxBytes_ / 2, 0));
@@ -94,7 +94,7 @@ std::string LogFile::sharedPath() {
 std::string LogFile::useSharedAt(std::string path) {
     auto& shared = appLog();
     std::lock_guard guard(shared.lock_);
-    std::swap(shared.url_, path);
+    std::swap(shared.path_, path);
     return path;
 }
 

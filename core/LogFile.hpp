@@ -21,11 +21,11 @@ public:
     static constexpr std::int64_t defaultMax = 131072;
 
     // Touches no file.
-    explicit LogFile(std::string url, std::int64_t maxBytes = defaultMax);
+    explicit LogFile(std::string path, std::int64_t maxBytes = defaultMax);
     LogFile(const LogFile&) = delete;
     LogFile& operator=(const LogFile&) = delete;
 
-    std::string url() const;
+    std::string path() const;
     std::int64_t maxBytes() const { return maxBytes_; }
 
     // Makes sure the file exists and begins with the header; a file in any
@@ -54,7 +54,7 @@ private:
     void replace(std::string_view text);  // the whole file, atomically, then 0600
     void trim();
 
-    std::string url_;  // changed only by useSharedAt, under lock_
+    std::string path_;  // changed only by useSharedAt, under lock_
     const std::int64_t maxBytes_;
     mutable std::mutex lock_;
 };

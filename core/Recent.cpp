@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "core/PathNames.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
@@ -51,13 +52,6 @@ std::vector<Recent::Item> parse(const std::optional<nlohmann::json>& loaded) {
     return items;
 }
 
-std::string lastComponent(const std::string& path) {
-    auto end = path.find_last_not_of('/');
-    if (end == std::string::npos) return path.empty() ? "" : "/";
-    auto slash = path.rfind('/', end);
-    return path.substr(slash + 1, end - slash);
-}
-
 bool isMissing(const Recent::Item& item) {
     struct stat status {};
     if (::stat(item.path.c_str(), &status) != 0) return true;
@@ -67,7 +61,7 @@ bool isMissing(const Recent::Item& item) {
 
 }  // namespace
 
-Recent::Recent(std::string url) : file_(std::move(url)), items_(parse(file_.load())) {}
+Recent::Recent(std::string path) : file_(std::move(path)), items_(parse(file_.load())) {}
 
 void Recent::add(const std::string& kind, const std::string& path, std::optional<std::string> bookmark) {
     // Such a path could not be written to the file, so it would stop every
@@ -98,7 +92,7 @@ nlohmann::json Recent::listing() const {
         list.push_back({{"index", index},
                         {"kind", item.kind},
                         {"path", item.path},
-                        {"name", lastComponent(item.path)},
+                        {"name", PathNames::lastComponent(item.path)},
                         {"missing", isMissing(item)}});
     }
     return list;

@@ -33,10 +33,10 @@ public:
     static constexpr std::size_t max = 10;
 
     // Loads the list from the file; a missing or malformed file gives an empty one.
-    explicit Recent(std::string url);
+    explicit Recent(std::string path);
 
     const std::vector<Item>& items() const { return items_; }
-    const std::string& url() const { return file_.url(); }
+    const std::string& path() const { return file_.path(); }
 
     // Puts the item first, dropping earlier entries of the same kind and path
     // (compared literally: no link resolving, no case folding). A path that is

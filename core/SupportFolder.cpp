@@ -1,7 +1,7 @@
 #include "core/SupportFolder.hpp"
 
 #include "core/LogFile.hpp"
-#include "core/SysCalls.hpp"
+#include "core/FileWrite.hpp"
 #include "core/UserFolders.hpp"
 
 #include <fcntl.h>
@@ -18,13 +18,9 @@ bool exists(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0;
 }
 
-// Refuses to replace anything that appeared at `to` since it was checked (even
-// a dangling link); plain rename only where the file system cannot promise that.
+// Refuses to replace anything that appeared at `to` since it was checked.
 bool move(const std::string& from, const std::string& to) {
-    auto& sys = sysCalls();
-    if (sys.renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0) return true;
-    if (errno != EINVAL) return false;
-    return sys.rename(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str()) == 0;
+    return static_cast<bool>(FileWrite::renameWithoutReplacing(AT_FDCWD, from, AT_FDCWD, to));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -45,6 +46,7 @@ std::string_view sysCallName(SysCall call) {
         case SysCall::fchmod: return "fchmod";
         case SysCall::chmod: return "chmod";
         case SysCall::ftruncate: return "ftruncate";
+        case SysCall::flock: return "flock";
     }
     return "unknown";
 }
@@ -65,6 +67,7 @@ SysCalls SysCalls::real() {
     calls.fchmod = [](int fd, mode_t mode) { return ::fchmod(fd, mode); };
     calls.chmod = [](int folder, const char* path, mode_t mode) { return ::fchmodat(folder, path, mode, 0); };
     calls.ftruncate = [](int fd, off_t length) { return ::ftruncate(fd, length); };
+    calls.flock = [](int fd, int operation) { return ::flock(fd, operation); };
     return calls;
 }
 

@@ -29,6 +29,7 @@ enum class SysCall {
     fchmod,
     chmod,
     ftruncate,
+    flock,
 };
 
 // The call's name as written above, for messages and test names.
@@ -49,6 +50,10 @@ struct SysCalls {
     std::function<int(int fd, mode_t mode)> fchmod;
     std::function<int(int folder, const char* path, mode_t mode)> chmod;
     std::function<int(int fd, off_t length)> ftruncate;
+    // The advisory lock on an open file description (writers of temporary
+    // files take it, the sweep of stale ones asks for it): in the table so a
+    // test can make it fail and check that a save does not depend on it.
+    std::function<int(int fd, int operation)> flock;
 
     // The table of the real calls.
     static SysCalls real();

@@ -47,7 +47,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       backups_(backupsFolder()),
       responder_(platform_.main),
       assets_(responder_, editor, token, productName()),
-      folder_(io, platform_.bookmarks, recent_,
+      folder_(io, listing, platform_.bookmarks, recent_,
               // On the watcher's queue; the page is told on the main thread,
               // and only while this bridge still exists.
               [this] { responder_.onMain([this] { if (onFolderChanged) onFolderChanged(); }); }),
@@ -78,12 +78,25 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
 // rest; nothing else needs stopping.
 Bridge::~Bridge() = default;
 
-void Bridge::keepInterruptedSaves() {
+void Bridge::tidyAtLaunch() {
     io.async([this] {
         int kept = Files::keepInterruptedSaves(backups_, std::chrono::system_clock::now());
         if (kept >= 1) {
             appLog().add("save: " + std::to_string(kept) + (kept == 1 ? " copy" : " copies") +
                          " of interrupted saves kept in Backups");
+        }
+        // Folders of Open Recent whole (as when they are opened); for a
+        // document only its own folder, which may be a whole home folder.
+        std::vector<std::pair<std::string, int>> places;
+        for (const Recent::Item& item : recent_.items()) {
+            if (item.kind == "folder") {
+                places.emplace_back(item.path, 64);
+            } else if (auto slash = item.path.rfind('/'); slash != std::string::npos) {
+                places.emplace_back(slash == 0 ? "/" : item.path.substr(0, slash), 1);
+            }
+        }
+        for (auto& [folder, depth] : places) {
+            listing.async([folder, depth] { sweepTemporaries(folder, depth); });
         }
     });
 }

@@ -40,11 +40,13 @@ public:
     Bridge(const Bridge&) = delete;
     Bridge& operator=(const Bridge&) = delete;
 
-    // Copies of the new text that saves killed half-way left in the private
-    // replacement folders go into Backups, with a log line. Called once by
-    // the program at launch, not by every Bridge made (tests and benchmarks
-    // make many, and must not touch the user's folders). Work on io.
-    void keepInterruptedSaves();
+    // What saves killed half-way left behind is tidied, with log lines of
+    // counts: copies of the new text in the private replacement folders go
+    // into Backups; stale temporary files beside the documents and in the
+    // folders of Open Recent are removed. Called once by the program at
+    // launch, not by every Bridge made (tests and benchmarks make many, and
+    // must not touch the user's folders). Work on io and the listing queue.
+    void tidyAtLaunch();
 
     // The scheme handler; main thread only.
     void start(std::shared_ptr<SchemeTask> task);
@@ -108,11 +110,12 @@ private:
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
-    // uses; among them in reverse: a save waits for its side work, disk and
-    // listing work may still post to io.
+    // uses, and among them in reverse order, each before the queues its
+    // jobs hand work to: a save waits for its side work, disk jobs post to
+    // io (Open Recent), io jobs post to listing (sweeps of opened folders).
+    ConcurrentQueue listing{"quillmarsh.bridge.listing"};
     SerialQueue io{"quillmarsh.bridge.io"};
     ConcurrentQueue disk{"quillmarsh.bridge.disk"};
-    ConcurrentQueue listing{"quillmarsh.bridge.listing"};
     // The work one save does side by side (hashing, the backup copy); its own
     // pool, so a save never waits behind reads that wait for the save's lock.
     ConcurrentQueue saveWork{"quillmarsh.bridge.save-work", 4};

@@ -1,6 +1,6 @@
 #include "app/bridge/FileHandles.hpp"
 
-#include "app/bridge/PathNames.hpp"
+#include "core/PathNames.hpp"
 
 std::string FileHandles::handle(const std::string& path) {
     std::lock_guard lock(mutex_);
@@ -20,5 +20,5 @@ std::shared_ptr<const FileHandles::Map> FileHandles::current() const {
 }
 
 nlohmann::json FileHandles::chosenFile(const std::string& path) {
-    return {{"file", handle(path)}, {"location", path}, {"name", lastComponent(path)}};
+    return {{"file", handle(path)}, {"location", path}, {"name", PathNames::lastComponent(path)}};
 }

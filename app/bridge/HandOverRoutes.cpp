@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/bridge/PathNames.hpp"
+#include "core/PathNames.hpp"
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
 #include "core/LogFile.hpp"
@@ -43,7 +43,7 @@ void HandOverRoutes::handOver(std::vector<std::string> paths) {
             struct stat info;
             // A name that is not UTF-8 could be neither described to the page
             // nor kept in Open Recent: left out like the rest.
-            bool document = path.starts_with("/") && UTF8::isValid(path) && Files::isMarkdown(lastComponent(path)) &&
+            bool document = path.starts_with("/") && UTF8::isValid(path) && Files::isMarkdown(PathNames::lastComponent(path)) &&
                             ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
             if (!document) {
                 ++checked.skipped;
@@ -75,7 +75,7 @@ nlohmann::json HandOverRoutes::describeDocument(const std::string& path) {
         std::string relative = resolved.substr(root->size() + 1);
         try {
             Files::lexical(relative, root);
-            return {{"path", relative}, {"location", resolved}, {"name", lastComponent(resolved)}};
+            return {{"path", relative}, {"location", resolved}, {"name", PathNames::lastComponent(resolved)}};
         } catch (const BridgeError&) {
             // A hidden or private place inside the folder: the page gets a handle instead.
         }

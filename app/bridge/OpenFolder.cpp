@@ -1,6 +1,8 @@
 #include "app/bridge/OpenFolder.hpp"
 
 #include "core/Files.hpp"
+#include "core/LogFile.hpp"
+#include "core/TemporarySweep.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
@@ -10,8 +12,19 @@ constexpr auto watchDelay = std::chrono::seconds(1);
 
 }  // namespace
 
-OpenFolder::OpenFolder(const Queue& io, Bookmarks& bookmarks, Recent& recent, std::function<void()> changed)
-    : io_(io), bookmarks_(bookmarks), recent_(recent), changed_(std::move(changed)) {}
+void sweepTemporaries(const std::string& folder, int depth) {
+    Files::SweepOptions options;
+    options.maxDepth = depth;
+    Files::SweepCounts counts = Files::sweepTemporaries(folder, std::chrono::system_clock::now(), options);
+    if (counts.removed + counts.locked + counts.young == 0) return;
+    appLog().add("save: " + std::to_string(counts.removed) + " stale temporary files removed, " +
+                 std::to_string(counts.locked) + " in use, " + std::to_string(counts.young) + " too young" +
+                 (counts.incomplete ? " (part of the folder)" : ""));
+}
+
+OpenFolder::OpenFolder(const Queue& io, Queue& background, Bookmarks& bookmarks, Recent& recent,
+                       std::function<void()> changed)
+    : io_(io), background_(background), bookmarks_(bookmarks), recent_(recent), changed_(std::move(changed)) {}
 
 std::optional<std::string> OpenFolder::current() const {
     std::lock_guard lock(mutex_);
@@ -31,6 +44,7 @@ void OpenFolder::open(const std::string& folder) {
     // The bookmark is of the folder as chosen, so a later launch finds it the same way.
     std::string bookmark = bookmarks_.make(folder);
     recent_.add("folder", folder, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));
+    background_.async([real] { sweepTemporaries(real, 64); });
 }
 
 void OpenFolder::close() {

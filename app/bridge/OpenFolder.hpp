@@ -14,18 +14,25 @@
 #include "core/FolderWatcher.hpp"
 #include "core/Recent.hpp"
 
+// Removes what killed saves left below `folder` (see Files::sweepTemporaries),
+// `depth` folder levels deep, and logs the counts when there were any. Never throws.
+void sweepTemporaries(const std::string& folder, int depth);
+
 class OpenFolder {
 public:
     // `changed` runs on the watcher's queue after changes in the folder have
-    // settled; `io` is where this object may change.
-    OpenFolder(const Queue& io, Bookmarks& bookmarks, Recent& recent, std::function<void()> changed);
+    // settled; `io` is where this object may change; `background` sweeps a
+    // folder once it is opened.
+    OpenFolder(const Queue& io, Queue& background, Bookmarks& bookmarks, Recent& recent,
+               std::function<void()> changed);
 
     // The folder open now, links resolved; none when no folder is open. Any thread.
     std::optional<std::string> current() const;
 
     // Makes the folder, as the user chose it, the open folder: its scope is
     // entered, the folder becomes current with links resolved, Open Recent
-    // remembers it. A folder whose name or real path is not UTF-8 is refused
+    // remembers it, and stale temporary files of killed saves in it are
+    // swept in the background. A folder whose name or real path is not UTF-8 is refused
     // (400) before anything changes. On io.
     void open(const std::string& folder);
     // Leaves the folder's scope; no folder is open afterwards. On io.
@@ -39,6 +46,7 @@ public:
 
 private:
     const Queue& io_;
+    Queue& background_;
     Bookmarks& bookmarks_;
     Recent& recent_;
     std::function<void()> changed_;

@@ -1,40 +1,18 @@
 #include "app/bridge/PanelRoutes.hpp"
 
 #include <sys/stat.h>
-#include <unicode/brkiter.h>
-#include <unicode/unistr.h>
 
-#include "app/bridge/PathNames.hpp"
+#include "core/PathNames.hpp"
 #include "app/bridge/ProgramName.hpp"
 #include "core/BridgeError.hpp"
+#include "core/Characters.hpp"
 #include "core/Files.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
 
 // The longest name the save panel is given at first, in user-perceived characters.
-constexpr int32_t suggestedNameMax = 200;
-
-// The first `count` user-perceived characters: a letter with its accents or an
-// emoji with its modifiers is never cut in two.
-std::string firstCharacters(const std::string& text, int32_t count) {
-    icu::UnicodeString unicode =
-        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> characters(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) return text;
-    characters->setText(unicode);
-    int32_t end = characters->first();
-    for (int32_t taken = 0; taken < count; ++taken) {
-        int32_t next = characters->next();
-        if (next == icu::BreakIterator::DONE) return text;
-        end = next;
-    }
-    std::string cut;
-    unicode.tempSubString(0, end).toUTF8String(cut);
-    return cut;
-}
+constexpr std::size_t suggestedNameMax = 200;
 
 std::optional<std::string> asBookmark(std::string bookmark) {
     if (bookmark.empty()) return std::nullopt;
@@ -130,13 +108,13 @@ void PanelRoutes::chooseSave(const ApiRequest& request) {
     PanelOptions options;
     options.kind = PanelOptions::Kind::save;
     const std::string* name = request.item("name");
-    options.suggestedName = name ? firstCharacters(*name, suggestedNameMax) : "Untitled.md";
+    options.suggestedName = name ? Characters::prefix(*name, suggestedNameMax) : "Untitled.md";
     options.extensions = {"md"};
     options.message = "Save the document as";
     runPanel(request.task, options, [this](const PanelResult& result) -> nlohmann::json {
         if (!result.chosen || result.paths.empty()) return {{"cancelled", true}};
         std::string path = result.paths.front();
-        if (!Files::isMarkdown(lastComponent(path))) path += ".md";
+        if (!Files::isMarkdown(PathNames::lastComponent(path))) path += ".md";
         UTF8::checkFileName(path);
         bookmarks_.enterScope(path);
         // Nothing is written here: the page saves through PUT /api/file with the handle.

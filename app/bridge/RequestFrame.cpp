@@ -2,34 +2,14 @@
 // thread. Assets are handed to the asset server; API requests are checked for
 // origin and token, their body is read whole, and they go to the row of the
 // route table that matches, on the main thread or on io as the row says.
-#include <openssl/rand.h>
-
-#include <cstdio>
-#include <stdexcept>
-
 #include "app/bridge/Bridge.hpp"
 #include "app/bridge/SchemeNames.hpp"
 #include "core/BridgeError.hpp"
 #include "core/Files.hpp"
+#include "core/RandomText.hpp"
 
-namespace {
 
-std::string uuidV4() {
-    unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("no random bytes for the token");
-    bytes[6] = (bytes[6] & 0x0F) | 0x40;
-    bytes[8] = (bytes[8] & 0x3F) | 0x80;
-    char text[37];
-    std::snprintf(text, sizeof text,
-                  "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X", bytes[0],
-                  bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8],
-                  bytes[9], bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-    return text;
-}
-
-}  // namespace
-
-std::string makeToken() { return uuidV4() + uuidV4(); }
+std::string makeToken() { return randomUUID() + randomUUID(); }
 
 void Bridge::start(std::shared_ptr<SchemeTask> task) {
     QUILLMARSH_ONLY_ON(platform_.main);

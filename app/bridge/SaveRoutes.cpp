@@ -42,7 +42,9 @@ void SaveRoutes::saveDocument(const ApiRequest& request, const std::optional<std
     auto lock = locks_.of(DocumentAddress::lockKey(place));
     std::unique_lock held(*lock);
     try {
-        Files::Saved saved = Files::save(body, place, base, overwrite && *overwrite == "1", false, &backups_);
+        Files::Saved saved = Files::save(
+            body, place, base,
+            {.overwrite = overwrite && *overwrite == "1", .backups = &backups_, .helpers = &helpers_});
         responder_.sendJSON(request.task, 200,
                             {{"saved", path},
                              {"bytes", body.size()},

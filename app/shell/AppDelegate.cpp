@@ -77,7 +77,7 @@ void AppDelegate::launch() {
     bridge_->onQuit = weakly(&AppDelegate::pageClosedTabs);
     bridge_->onFolderChanged = weakly(&AppDelegate::folderChanged);
     bridge_->onOpenRequested = weakly(&AppDelegate::openRequested);
-    bridge_->keepInterruptedSaves();
+    bridge_->tidyAtLaunch();
 
     if (!earlyOpen_.empty()) {
         bridge_->handOverFromFinder(std::move(earlyOpen_));

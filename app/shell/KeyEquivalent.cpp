@@ -1,11 +1,8 @@
 #include "app/shell/KeyEquivalent.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
-
 #include <vector>
 
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 
 namespace {
 
@@ -15,14 +12,6 @@ std::optional<unsigned> modifierNamed(std::string_view name) {
     if (name == "Option") return KeyEquivalent::option;
     if (name == "Shift") return KeyEquivalent::shift;
     return std::nullopt;
-}
-
-std::string lowerCased(std::string_view text) {
-    std::string out;
-    icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())))
-        .toLower(icu::Locale::getRoot())
-        .toUTF8String(out);
-    return out;
 }
 
 }  // namespace
@@ -47,7 +36,7 @@ std::optional<KeyEquivalent> KeyEquivalent::parse(std::string_view text) {
     if (key == "Tab") {
         result.key = "\t";
     } else if (Characters::count(key) == 1) {
-        result.key = lowerCased(key);
+        result.key = Characters::lowerCased(key);
     } else {
         return std::nullopt;
     }

@@ -1,6 +1,6 @@
 #include "app/shell/MenuBar.hpp"
 
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "app/bridge/SchemeNames.hpp"
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 #include "app/shell/MenuBar.hpp"
 
 namespace {

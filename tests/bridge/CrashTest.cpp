@@ -21,7 +21,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
 #include "tests/support/ConsoleProcess.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -6,7 +6,8 @@
 #include <filesystem>
 #include <sys/stat.h>
 
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
 
 namespace fs = std::filesystem;
@@ -25,12 +26,12 @@ void openFolder(BridgeHarness& h, const std::string& folder) {
     h.bridge->io.sync([&] { h.bridge->folder().set(folder); });
 }
 
-// Holds every disk access of the code under test at Files::beforeDisk until
+// Holds every disk access of the code under test at Files::testSeams().beforeDisk until
 // released, counting them: for making requests meet while one is under way.
 class DiskGate {
 public:
     DiskGate() {
-        Files::beforeDisk = [this](const std::string&) {
+        Files::testSeams().beforeDisk = [this](const std::string&) {
             std::unique_lock lock(mutex_);
             ++entered_;
             changed_.notify_all();
@@ -39,7 +40,7 @@ public:
     }
     ~DiskGate() {
         release();
-        Files::beforeDisk = nullptr;
+        Files::testSeams().beforeDisk = nullptr;
     }
     bool waitForEntered(int count) {
         std::unique_lock lock(mutex_);
@@ -314,7 +315,7 @@ TEST(Versions, UnchangedDocumentsAreNotReadAgainReplacedOnesAre) {
     nlohmann::json body = {{"items", {{{"key", "a"}, {"file", "f1"}}}}};
 
     std::atomic<int> reads{0};
-    Files::beforeDisk = [&](const std::string&) { ++reads; };
+    Files::testSeams().beforeDisk = [&](const std::string&) { ++reads; };
     EXPECT_EQ(check(h, body)["versions"]["a"], Files::version("first"));
     EXPECT_EQ(check(h, body)["versions"]["a"], Files::version("first"));
     EXPECT_EQ(reads, 1);
@@ -326,15 +327,15 @@ TEST(Versions, UnchangedDocumentsAreNotReadAgainReplacedOnesAre) {
     fs::rename(h.dir / "elsewhere/new.md", path);
     EXPECT_EQ(check(h, body)["versions"]["a"], Files::version("other"));
     EXPECT_EQ(reads, 2);
-    Files::beforeDisk = nullptr;
+    Files::testSeams().beforeDisk = nullptr;
 }
 
 TEST(Versions, ADocumentThatCannotBeReadIsUnreadable) {
     BridgeHarness h;
     handleOn(*h.bridge, h.dir.write("elsewhere/a.md", "x"));
-    Files::beforeDisk = [](const std::string&) { throw BridgeError(500, "could not read the file: injected"); };
+    Files::testSeams().beforeDisk = [](const std::string&) { throw BridgeError(500, "could not read the file: injected"); };
     auto versions = check(h, {{"items", {{{"key", "a"}, {"file", "f1"}}}}})["versions"];
-    Files::beforeDisk = nullptr;
+    Files::testSeams().beforeDisk = nullptr;
     EXPECT_EQ(versions["a"], "unreadable");
     // Nothing cached: the next check reads it.
     EXPECT_EQ(check(h, {{"items", {{{"key", "a"}, {"file", "f1"}}}}})["versions"]["a"], Files::version("x"));

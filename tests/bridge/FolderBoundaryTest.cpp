@@ -7,7 +7,8 @@
 #include <filesystem>
 #include <functional>
 
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
 
 namespace fs = std::filesystem;
@@ -26,7 +27,7 @@ struct BoundaryHarness : BridgeHarness {
         // As the page's open would, the listing's root included.
         bridge->io.sync([this] { bridge->folder().set(fs::canonical(dir / "docs").string()); });
     }
-    ~BoundaryHarness() { Files::afterCheck = nullptr; }
+    ~BoundaryHarness() { Files::testSeams().afterCheck = nullptr; }
 
     std::string write(const std::string& name, const std::string& bytes) const { return dir.write(name, bytes); }
 
@@ -130,7 +131,7 @@ TEST(LinksPastTheBudget, AChainTooLongOrALoopIsNotListed) {
 // At the moment the path rules have accepted a path, another program moves
 // the document's folder away and puts a link to the outside in its place.
 void swapAtTheCheck(BoundaryHarness& h, const std::string& folder) {
-    Files::afterCheck = [&h, folder, done = false](const std::string&) mutable {
+    Files::testSeams().afterCheck = [&h, folder, done = false](const std::string&) mutable {
         if (done) return;  // once
         done = true;
         fs::rename(folder, folder + "-moved");
@@ -190,8 +191,8 @@ TEST_P(FolderSwappedAfterTheCheck, FailsCleanlyWithNothingFromOrLeftOutside) { s
 // The same where the system has no openat2 and folders are opened part by part.
 class FolderSwappedWithoutOpenat2 : public testing::TestWithParam<SwapCase> {
 protected:
-    void SetUp() override { Files::walkFolderParts = true; }
-    void TearDown() override { Files::walkFolderParts = false; }
+    void SetUp() override { Files::testSeams().walkFolderParts = true; }
+    void TearDown() override { Files::testSeams().walkFolderParts = false; }
 };
 
 TEST_P(FolderSwappedWithoutOpenat2, FailsCleanlyWithNothingFromOrLeftOutside) { swapAndRun(GetParam()); }
@@ -203,8 +204,8 @@ INSTANTIATE_TEST_SUITE_P(Routes, FolderSwappedWithoutOpenat2, testing::ValuesIn(
 
 class LinksTheRulesAccept : public testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { Files::walkFolderParts = GetParam(); }
-    void TearDown() override { Files::walkFolderParts = false; }
+    void SetUp() override { Files::testSeams().walkFolderParts = GetParam(); }
+    void TearDown() override { Files::testSeams().walkFolderParts = false; }
 };
 
 TEST_P(LinksTheRulesAccept, KeepWorking) {

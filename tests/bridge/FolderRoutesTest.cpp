@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <mutex>
 
-#include "core/Files.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
 
 namespace fs = std::filesystem;
@@ -33,7 +33,7 @@ std::vector<std::string> paths(const nlohmann::json& tree) {
 class ListingGate {
 public:
     ListingGate() {
-        Files::beforeDisk = [this](const std::string&) {
+        Files::testSeams().beforeDisk = [this](const std::string&) {
             std::unique_lock lock(mutex_);
             entered_ = true;
             changed_.notify_all();
@@ -42,7 +42,7 @@ public:
     }
     ~ListingGate() {
         release();
-        Files::beforeDisk = nullptr;
+        Files::testSeams().beforeDisk = nullptr;
     }
     bool entered() {
         std::lock_guard lock(mutex_);

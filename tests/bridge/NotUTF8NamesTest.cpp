@@ -114,7 +114,7 @@ TEST_P(NotUTF8Name, IsRefusedBeforeAnythingIsDoneAndOpenRecentStaysWhole) {
     // Open Recent is still saved: the next document read reaches the file.
     ASSERT_EQ(p.h.request("GET", "/api/file?path=good.md").status, 200);
     p.h.bridge->io.sync([] {});  // the read adds to Open Recent on io, before it answers
-    auto saved = nlohmann::json::parse(TempDir::read(p.h.bridge->recent().url()), nullptr, false);
+    auto saved = nlohmann::json::parse(TempDir::read(p.h.bridge->recent().path()), nullptr, false);
     ASSERT_TRUE(saved.is_array() && !saved.empty()) << saved;
     EXPECT_EQ(saved[0]["path"], fs::canonical(p.good).string());
 }

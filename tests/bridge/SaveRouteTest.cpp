@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
+#include "core/TemporaryNames.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/ScopedEnv.hpp"
@@ -189,7 +191,7 @@ TEST(SaveRoute, SavesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
     std::condition_variable changed;
     bool held = false;
     bool released = false;
-    Files::beforeDisk = [&](const std::string& path) {
+    Files::testSeams().beforeDisk = [&](const std::string& path) {
         if (!path.ends_with("/a.md")) return;
         std::unique_lock lock(mutex);
         held = true;
@@ -215,7 +217,7 @@ TEST(SaveRoute, SavesOfDifferentDocumentsOverlapOnAPoolThatStaysBounded) {
     EXPECT_FALSE(a->answer.has_value());
     release();
     ASSERT_TRUE(h.pumpUntil([&] { return a->answer.has_value(); }));
-    Files::beforeDisk = nullptr;
+    Files::testSeams().beforeDisk = nullptr;
     EXPECT_EQ(a->answer->status, 200) << a->answer->body;
 
     // 500 more documents, all at once: the threads of the process grow by
@@ -261,7 +263,7 @@ TEST(SaveRoute, AReadDuringAnInPlaceSaveGetsAWholeVersion) {
     auto& sys = sysCalls();
     auto open = sys.open;
     sys.open = [open](int folder, const char* path, int flags, mode_t mode) {
-        if ((flags & O_CREAT) && std::string_view(path).starts_with(".quillmarsh-")) return errno = EACCES, -1;
+        if ((flags & O_CREAT) && TemporaryNames::isOurTemporaryName(path)) return errno = EACCES, -1;
         return open(folder, path, flags, mode);
     };
     // The first write into the document stops half-way until released.

@@ -183,14 +183,12 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"closeOfFolder", SysCall::close, 4, once, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Backups, aFailingWriteHookRefusesAfterTheFileWasMadeAndRemovesIt) {
+TEST(Backups, aFailingWriteRefusesAfterTheFileWasMadeAndRemovesIt) {
     TempDir dir;
     Backups backups(dir / "Backups");
     bool fileExisted = false;
-    backups.failWrite = [&] {
-        fileExisted = !namesIn(dir / "Backups").empty();
-        throw std::runtime_error("injected");
-    };
+    FaultInjection fail(SysCall::write, 1, EIO);
+    auto look = FaultInjection::before(SysCall::write, 1, [&] { fileExisted = !namesIn(dir / "Backups").empty(); });
     expectBackupError([&] { backups.keep("x", "notes.md", moment()); });
     EXPECT_TRUE(fileExisted);
     EXPECT_TRUE(namesIn(dir / "Backups").empty());

@@ -17,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialQueue, RunsOneJobAtATimeInOrder) {
+TEST(SerialQueue, runsOneJobAtATimeInOrder) {
     std::vector<int> seen;
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
@@ -37,7 +37,7 @@ TEST(SerialQueue, RunsOneJobAtATimeInOrder) {
     EXPECT_FALSE(overlapped);
 }
 
-TEST(ConcurrentQueue, RunsJobsSideBySide) {
+TEST(ConcurrentQueue, runsJobsSideBySide) {
     ConcurrentQueue queue("test.concurrent", 4);
     std::promise<void> bothStarted;
     std::atomic<int> started{0};
@@ -56,7 +56,7 @@ TEST(ConcurrentQueue, RunsJobsSideBySide) {
     EXPECT_TRUE(main.runUntil([&] { return done.load() == 2; }, 20s));
 }
 
-TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
+TEST(Queue, delayedWorkRunsLaterAndCanBeCancelled) {
     SerialQueue queue("test.delayed");
     RunLoopMainQueue main;
     std::atomic<bool> ran{false};
@@ -70,7 +70,7 @@ TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
     EXPECT_FALSE(cancelledRan);
 }
 
-TEST(Queue, ACancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
+TEST(Queue, aCancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
     SerialQueue queue("test.cancel-releases");
     auto held = std::make_shared<int>(1);
     std::weak_ptr<int> watched = held;
@@ -80,7 +80,7 @@ TEST(Queue, ACancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
     EXPECT_TRUE(watched.expired());
 }
 
-TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
+TEST(Queue, knowsWhetherTheCallerIsOneOfItsJobs) {
     SerialQueue queue("test.current");
     bool inside = false;
     queue.sync([&] { inside = queue.isCurrent(); });
@@ -88,7 +88,7 @@ TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
     EXPECT_FALSE(queue.isCurrent());
 }
 
-TEST(RunLoopMainQueue, RunsPostedJobsOnItsOwnThreadOnly) {
+TEST(RunLoopMainQueue, runsPostedJobsOnItsOwnThreadOnly) {
     RunLoopMainQueue main;
     SerialQueue worker("test.worker");
     bool onMain = false;
@@ -102,7 +102,7 @@ TEST(RunLoopMainQueue, RunsPostedJobsOnItsOwnThreadOnly) {
     EXPECT_TRUE(onMain);
 }
 
-TEST(Queue, DestructionFinishesJobsAlreadyQueued) {
+TEST(Queue, destructionFinishesJobsAlreadyQueued) {
     std::atomic<int> count{0};
     {
         SerialQueue queue("test.drain");
@@ -119,7 +119,7 @@ bool isAsleep(pid_t tid) {
     return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
 }
 
-TEST(Queue, DestructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
+TEST(Queue, destructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
     // The worker sleeps until the delayed job's time; the queue going away drops
     // that job under it. Several rounds, since "asleep" cannot tell the
     // condition variable from a moment's wait on a lock.

@@ -123,7 +123,7 @@ void PrintTo(const CountsCase& c, std::ostream* out) { *out << c.name; }
 
 class CountsTable : public ::testing::TestWithParam<CountsCase> {};
 
-TEST_P(CountsTable, DecidesWhatMattersToThePage) {
+TEST_P(CountsTable, decidesWhatMattersToThePage) {
     const CountsCase& c = GetParam();
     TempDir dir;
     dir.write("docs/.DS_Store", "x");
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- where watches go ------------------------------------------------------------
 
-TEST(FolderWatcher, WatchesEveryFolderWhereChangesCanCountAndNoOther) {
+TEST(FolderWatcher, watchesEveryFolderWhereChangesCanCountAndNoOther) {
     Watched w;
     for (auto folder : {"sub/deep", "node_modules/pkg/lib", ".git/objects/ab", ".ssh", ".config/gcloud",
                         ".config/other", ".obsidian", ".venv/lib", "sub/node_modules/x"}) {
@@ -195,7 +195,7 @@ TEST(FolderWatcher, WatchesEveryFolderWhereChangesCanCountAndNoOther) {
 
 // --- the debounce -------------------------------------------------------------------
 
-TEST(FolderWatcher, TenChangesApartGiveOneCallbackAfterTheQuietTime) {
+TEST(FolderWatcher, tenChangesApartGiveOneCallbackAfterTheQuietTime) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     w.start();
@@ -216,7 +216,7 @@ TEST(FolderWatcher, TenChangesApartGiveOneCallbackAfterTheQuietTime) {
     EXPECT_EQ(w.calls, 1);
 }
 
-TEST(FolderWatcher, ChangesThatNeverCountWakeNobody) {
+TEST(FolderWatcher, changesThatNeverCountWakeNobody) {
     Watched w;
     w.dir.write("docs/.DS_Store", "x");
     w.start();
@@ -227,7 +227,7 @@ TEST(FolderWatcher, ChangesThatNeverCountWakeNobody) {
     EXPECT_EQ(w.calls, 0);
 }
 
-TEST(FolderWatcher, ClosingWithinTheQuietTimeGivesNoCallback) {
+TEST(FolderWatcher, closingWithinTheQuietTimeGivesNoCallback) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     w.start();
@@ -239,7 +239,7 @@ TEST(FolderWatcher, ClosingWithinTheQuietTimeGivesNoCallback) {
     EXPECT_FALSE(w.watcher.snapshot().root);
 }
 
-TEST(FolderWatcher, OpeningAnotherFolderDropsTheOldBurst) {
+TEST(FolderWatcher, openingAnotherFolderDropsTheOldBurst) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     fs::create_directories(w.dir / "second");
@@ -252,7 +252,7 @@ TEST(FolderWatcher, OpeningAnotherFolderDropsTheOldBurst) {
     EXPECT_EQ(w.watcher.snapshot().root, fs::canonical(w.dir / "second").string());
 }
 
-TEST(FolderWatcher, ChangesInANewSubfolderAreSeen) {
+TEST(FolderWatcher, changesInANewSubfolderAreSeen) {
     Watched w;
     fs::create_directories(w.dir / "staging");
     w.dir.write("staging/new.md", "x");
@@ -286,7 +286,7 @@ int instanceLimit() {
     return limit;
 }
 
-TEST(FolderWatcher, SwitchingFoldersWithChangesPendingLeavesNoInstanceBehind) {
+TEST(FolderWatcher, switchingFoldersWithChangesPendingLeavesNoInstanceBehind) {
     LogCapture log;
     Watched w;
     w.dir.write("docs/a.md", "x");
@@ -328,7 +328,7 @@ void PrintTo(const GoneCase& c, std::ostream* out) { *out << c.name; }
 
 class FolderGone : public ::testing::TestWithParam<GoneCase> {};
 
-TEST_P(FolderGone, IsNoticed) {
+TEST_P(FolderGone, isNoticed) {
     TempDir dir;
     dir.write("parent/docs/a.md", "x");
     std::atomic<int> calls{0};
@@ -358,7 +358,7 @@ private:
     FolderWatcher::Calls saved_;
 };
 
-TEST(FolderWatcher, OutOfWatchesKeepsWhatItHasAndLogsOneLine) {
+TEST(FolderWatcher, outOfWatchesKeepsWhatItHasAndLogsOneLine) {
     LogCapture log;
     CallsGuard guard;
     Watched w;
@@ -388,7 +388,7 @@ TEST(FolderWatcher, OutOfWatchesKeepsWhatItHasAndLogsOneLine) {
     EXPECT_EQ(log.messages().size(), 1u);
 }
 
-TEST(FolderWatcher, NoInstanceLeftMeansIdleWithOneLine) {
+TEST(FolderWatcher, noInstanceLeftMeansIdleWithOneLine) {
     LogCapture log;
     CallsGuard guard;
     FolderWatcher::calls().init = [](int) {

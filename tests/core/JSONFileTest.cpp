@@ -75,7 +75,7 @@ TEST(JSONFile, saveWritesIndentedTextWithSortedKeys) {
 
     file.save(value);
 
-    EXPECT_EQ(TempDir::read(file.url()),
+    EXPECT_EQ(TempDir::read(file.path()),
               "{\n"
               "  \"a\": {\n"
               "    \"c\": 3,\n"

@@ -45,8 +45,8 @@ TEST(LogFile, aMissingFileIsCreatedWithTheHeaderAndEachBreakBecomesASpace) {
 
     log.add("save: one\ntwo\r\n", when);
 
-    EXPECT_EQ(TempDir::read(log.url()), headerLine + stamp + "save: one two\r \n");
-    EXPECT_EQ(permissionsOf(log.url()), 0600u);
+    EXPECT_EQ(TempDir::read(log.path()), headerLine + stamp + "save: one two\r \n");
+    EXPECT_EQ(permissionsOf(log.path()), 0600u);
 }
 
 TEST(LogFile, anEmptyFileGetsTheHeaderAndAFilledOneOnlyTheLine) {
@@ -57,8 +57,8 @@ TEST(LogFile, anEmptyFileGetsTheHeaderAndAFilledOneOnlyTheLine) {
     empty.add("quit: requested", when);
     filled.add("quit: requested", when);
 
-    EXPECT_EQ(TempDir::read(empty.url()), headerLine + stamp + "quit: requested\n");
-    EXPECT_EQ(TempDir::read(filled.url()), headerLine + "earlier\n" + stamp + "quit: requested\n");
+    EXPECT_EQ(TempDir::read(empty.path()), headerLine + stamp + "quit: requested\n");
+    EXPECT_EQ(TempDir::read(filled.path()), headerLine + "earlier\n" + stamp + "quit: requested\n");
 }
 
 struct PrepareCase {
@@ -116,7 +116,7 @@ TEST_P(LogFileTrim, onlyALinePastTheBoundTrimsToTheNewestWholeLines) {
 
     log.add("save: ok", when);
 
-    auto contents = TempDir::read(log.url());
+    auto contents = TempDir::read(log.path());
     if (GetParam().trims) {
         EXPECT_EQ(contents, headerLine + second + third + added);
     } else {
@@ -136,19 +136,19 @@ TEST(LogFile, aTailWithoutLineBreaksIsKeptWhole) {
 
     log.add("save: ok", when);
 
-    EXPECT_EQ(TempDir::read(log.url()), headerLine + std::string(100, 'x') + stamp + "save: ok\n");
+    EXPECT_EQ(TempDir::read(log.path()), headerLine + std::string(100, 'x') + stamp + "save: ok\n");
 }
 
 TEST(LogFile, rewritesMakeTheFilePrivateButAppendsLeaveItsPermissions) {
     TempDir dir;
     LogFile log(dir.write("Quillmarsh.log", headerLine), 200);
-    ::chmod(log.url().c_str(), 0644);
+    ::chmod(log.path().c_str(), 0644);
 
     log.add("save: ok", when);
-    EXPECT_EQ(permissionsOf(log.url()), 0644u);
+    EXPECT_EQ(permissionsOf(log.path()), 0644u);
 
     log.add(std::string(150, 'x'), when);  // past the bound: trimmed, rewritten
-    EXPECT_EQ(permissionsOf(log.url()), 0600u);
+    EXPECT_EQ(permissionsOf(log.path()), 0600u);
 }
 
 TEST(LogFile, aFailedAppendKeepsTheEarlierLines) {
@@ -159,7 +159,7 @@ TEST(LogFile, aFailedAppendKeepsTheEarlierLines) {
         log.add("save: ok", when);
         EXPECT_EQ(fail.failures(), 1);
     }
-    EXPECT_EQ(TempDir::read(log.url()), headerLine + "earlier\n");
+    EXPECT_EQ(TempDir::read(log.path()), headerLine + "earlier\n");
 }
 
 struct ConcurrentCase {
@@ -192,7 +192,7 @@ TEST_P(LogFileConcurrent, twoThreadsAddingAtOnceNeverMixTheirLines) {
     a.join();
     b.join();
 
-    auto lines = linesOf(TempDir::read(log.url()));
+    auto lines = linesOf(TempDir::read(log.path()));
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.front(), LogFile::header);
     // Each thread's lines are whole and in its own order; a trim only drops the oldest.
@@ -217,7 +217,7 @@ TEST_P(LogFileConcurrent, twoThreadsAddingAtOnceNeverMixTheirLines) {
     } else {
         // The thread that finished first may have had its last lines trimmed away.
         EXPECT_TRUE(next[0] == perThread - 1 || next[1] == perThread - 1);
-        EXPECT_LE(fs::file_size(log.url()), static_cast<uintmax_t>(GetParam().maxBytes));
+        EXPECT_LE(fs::file_size(log.path()), static_cast<uintmax_t>(GetParam().maxBytes));
     }
 }
 
@@ -232,7 +232,7 @@ TEST(LogFile, theSharedLogCanBePointedElsewhere) {
 
     appLog().add("quit: requested");
 
-    EXPECT_EQ(appLog().url(), capture.path());
+    EXPECT_EQ(appLog().path(), capture.path());
     EXPECT_EQ(capture.messages(), std::vector<std::string>{"quit: requested"});
 }
 

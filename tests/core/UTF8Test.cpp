@@ -16,7 +16,7 @@ bool jsonAccepts(const std::string& text) {
     }
 }
 
-TEST(UTF8, AgreesWithTheJSONLibrary) {
+TEST(UTF8, agreesWithTheJSONLibrary) {
     struct {
         const char* name;
         std::string bytes;

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 
 namespace {
 

@@ -65,6 +65,7 @@ FaultInjection::FaultInjection(SysCall call, std::shared_ptr<State> state) : sta
         case SysCall::fchmod: restore_ = wrap(table.fchmod, state_); break;
         case SysCall::chmod: restore_ = wrap(table.chmod, state_); break;
         case SysCall::ftruncate: restore_ = wrap(table.ftruncate, state_); break;
+        case SysCall::flock: restore_ = wrap(table.flock, state_); break;
     }
 }
 

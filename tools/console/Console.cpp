@@ -138,7 +138,7 @@ Console::Console(std::string editor, std::istream& in, std::ostream& out) : in_(
     appLog().prepare();
     bridge_ = std::make_unique<Bridge>(std::move(editor), Platform{main_, *this, *this, bookmarks_},
                                        SupportFolder::userDataHome());
-    bridge_->keepInterruptedSaves();
+    bridge_->tidyAtLaunch();
     bridge_->onQuit = [this] { emit({{"event", "quit"}}); };
     bridge_->onFolderChanged = [this] { emit({{"event", "folder-changed"}}); };
     bridge_->onOpenRequested = [this] {

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/SysCalls.hpp"
+#include "core/TemporaryNames.hpp"
 #include "tools/console/Console.hpp"
 
 namespace {
@@ -38,7 +39,7 @@ void noNewNamesBesideDocuments() {
     auto open = sysCalls().open;
     sysCalls().open = [open](int folder, const char* path, int flags, mode_t mode) {
         // Temporary files are named in the document's folder, held open.
-        if ((flags & O_CREAT) && std::string_view(path).starts_with(".quillmarsh-")) {
+        if ((flags & O_CREAT) && TemporaryNames::isOurTemporaryName(path)) {
             errno = EACCES;
             return -1;
         }

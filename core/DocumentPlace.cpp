@@ -4,7 +4,8 @@
 // open folder. So the rules hand over the real path, links already resolved,
 // and its folder is opened here from the open folder without following any
 // link: whatever changed since the check makes the open fail instead.
-#include "core/Files.hpp"
+#include "core/DocumentPlace.hpp"
+#include "core/TestSeams.hpp"
 
 #include <linux/openat2.h>
 #include <sys/syscall.h>
@@ -69,7 +70,7 @@ int openByParts(int at, const std::string& relative, int flags) {
 // followed anywhere on the way; meeting one fails with ELOOP or EXDEV.
 int openFolderAt(int at, const std::string& path, bool beneath, int flags) {
     flags |= O_DIRECTORY | O_CLOEXEC;
-    if (!Files::walkFolderParts && !noOpenat2.load(std::memory_order_relaxed)) {
+    if (!Files::testSeams().walkFolderParts && !noOpenat2.load(std::memory_order_relaxed)) {
         open_how how{};
         how.flags = static_cast<unsigned long long>(flags);
         how.resolve = RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS | (beneath ? RESOLVE_BENEATH : 0);
@@ -118,10 +119,25 @@ void splitReal(const std::string& real, Files::Place& place) {
 
 namespace Files {
 
+OpenFile& OpenFile::operator=(OpenFile&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void OpenFile::close() {
+    // Read-only: nothing to lose, so the result says nothing.
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 Place locate(const std::string& path, const std::optional<std::string>& folder, LinkCache* links) {
     std::string realFolder;
     std::string real = resolve(path, folder, links, &realFolder);
-    if (afterCheck) afterCheck(real);
+    if (auto& afterCheck = testSeams().afterCheck) afterCheck(real);
 
     Place place;
     place.path = real;
@@ -152,7 +168,7 @@ Place placeOf(const std::string& path) {
         place.error = ELOOP;
         return place;
     }
-    if (afterCheck) afterCheck(real);
+    if (auto& afterCheck = testSeams().afterCheck) afterCheck(real);
     splitReal(real, place);
     if (place.name.empty()) {
         place.error = ENOENT;

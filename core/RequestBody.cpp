@@ -1,15 +1,13 @@
-// Request body reader: a saved text must arrive whole, so a body
-// cut short in transit is refused before any route sees it.
-#include "core/Files.hpp"
+#include "core/RequestBody.hpp"
 
 #include <charconv>
 #include <vector>
 
 namespace {
 
-constexpr std::size_t kChunk = 65536;
+constexpr std::size_t chunkSize = 65536;
 
-const char* const kNotWhole = "not saved: the text did not arrive whole; nothing was written, try again";
+const char* const notWhole = "not saved: the text did not arrive whole; nothing was written, try again";
 
 // An optional "+" or "-", then one or more ASCII digits, nothing else, within
 // the signed 64-bit range. Anything else (spaces included) is not a count.
@@ -34,7 +32,7 @@ bool sameCount(std::int64_t count, std::size_t size) {
 std::string readStream(InputStream& stream) {
     stream.open();
     std::string body;
-    std::vector<char> buffer(kChunk);
+    std::vector<char> buffer(chunkSize);
     // Every way out closes the stream once: the end, a read error, the limit,
     // or an exception from the stream itself.
     try {
@@ -72,16 +70,16 @@ std::string readBody(std::optional<std::string> bytes, std::shared_ptr<InputStre
     // A declared length that is not a plain integer says nothing, so it is not checked.
     if (declaredLength && !declaredLength->empty()) {
         if (auto count = decimalInteger(*declaredLength); count && !sameCount(*count, body.size()))
-            throw BridgeError(400, kNotWhole);
+            throw BridgeError(400, notWhole);
     }
     return body;
 }
 
 void checkSaveBody(const std::string& body, const std::optional<std::string>& sent) {
     // Unlike readBody, a save without a usable count is refused: the page always sends one.
-    if (!sent || sent->empty()) throw BridgeError(400, kNotWhole);
+    if (!sent || sent->empty()) throw BridgeError(400, notWhole);
     auto count = decimalInteger(*sent);
-    if (!count || !sameCount(*count, body.size())) throw BridgeError(400, kNotWhole);
+    if (!count || !sameCount(*count, body.size())) throw BridgeError(400, notWhole);
 }
 
 }  // namespace Files

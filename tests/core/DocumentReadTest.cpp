@@ -1,4 +1,5 @@
-#include "core/Files.hpp"
+#include "core/DocumentRead.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -120,10 +121,10 @@ TEST(FilesReady, sameBytesSameVersionWhateverTheNameAndCallsBeforeDisk) {
     fs::last_write_time(second, fs::last_write_time(first) - std::chrono::hours(24));
 
     std::vector<std::string> seen;
-    Files::beforeDisk = [&](const std::string& path) { seen.push_back(path); };
+    Files::testSeams().beforeDisk = [&](const std::string& path) { seen.push_back(path); };
     auto a = Files::ready(first);
     auto b = Files::ready(second);
-    Files::beforeDisk = nullptr;
+    Files::testSeams().beforeDisk = nullptr;
 
     EXPECT_EQ(a.version, b.version);
     EXPECT_EQ(seen, (std::vector<std::string>{first, second}));

@@ -10,19 +10,17 @@
 // private folder of ours, then writes them into the document in place; if
 // that fails the old bytes, which the save read for its version check, are
 // written back.
-#include "core/Files.hpp"
-
-#include <openssl/rand.h>
+#include "core/SafeSave.hpp"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <exception>
 #include <functional>
+#include <stdexcept>
 #include <future>
 #include <sys/stat.h>
 #include <tuple>
@@ -30,14 +28,16 @@
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
-#include "core/FileRead.hpp"
+#include "core/DocumentRead.hpp"
 #include "core/FileWrite.hpp"
 #include "core/LogFile.hpp"
-#include "core/UserFolders.hpp"
+#include "core/RandomText.hpp"
+#include "core/TemporaryNames.hpp"
+#include "core/InterruptedSaves.hpp"
 
 namespace {
 
-const char* const kChanged = "the file was changed on disk since you opened it";
+const char* const changedSinceOpened = "the file was changed on disk since you opened it";
 
 // What the save learnt about the document before writing. Every step names
 // files relative to the document's folder as it was opened (`folder`), never
@@ -55,31 +55,19 @@ struct Target {
     std::optional<mode_t> permissions;
 };
 
-// A version-4 UUID in its usual upper-case text form.
-std::string uuidText() {
-    unsigned char bytes[16];
-    if (RAND_bytes(bytes, sizeof bytes) != 1) throw BridgeError(500, "not saved: no random name for the temporary file");
-    bytes[6] = (bytes[6] & 0x0F) | 0x40;
-    bytes[8] = (bytes[8] & 0x3F) | 0x80;
-    char text[37];
-    std::snprintf(text, sizeof text, "%02X%02X%02X%02X-%02X%02X-%02X%02X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5], bytes[6], bytes[7], bytes[8], bytes[9],
-                  bytes[10], bytes[11], bytes[12], bytes[13], bytes[14], bytes[15]);
-    return text;
+// A random name for the save's own files; the refusal says what is missing.
+template <typename Make>
+std::string randomName(Make make) {
+    try {
+        return make();
+    } catch (const std::runtime_error&) {
+        throw BridgeError(500, "not saved: no random name for the temporary file");
+    }
 }
 
 [[noreturn]] void notSaved(int error) { throw BridgeError(500, std::string("not saved: ") + std::strerror(error)); }
 
 bool isPermissionError(int error) { return error == EACCES || error == EPERM; }
-
-// Where the replacement route keeps its copies: ours alone, never in the
-// document's folder (which is exactly what could not be written).
-std::string replacementBase() {
-    const char* cache = std::getenv("XDG_CACHE_HOME");
-    if (cache && cache[0] == '/') return std::string(cache) + "/Quillmarsh";
-    std::string home = UserFolders::home();
-    return home.empty() ? "" : home + "/.cache/Quillmarsh";
-}
 
 // The rename has put the new bytes in place; flushing the folder makes that
 // survive a power cut. A failure cannot be undone any more and the document
@@ -93,37 +81,16 @@ void flushAfterRename(int folder) {
 // without ever replacing one that appeared in the meantime. Where the file
 // system cannot promise that, a plain rename is the best it offers.
 void placeNew(int fromFolder, const std::string& from, const Target& target) {
-    auto& sys = sysCalls();
-    int result = sys.renameNoReplace(fromFolder, from.c_str(), target.folder, target.name.c_str());
-    if (result != 0 && errno == EINVAL) result = sys.rename(fromFolder, from.c_str(), target.folder, target.name.c_str());
-    if (result == 0) return;
-    int error = errno;
-    sys.unlink(fromFolder, from.c_str());
-    if (error == EEXIST) throw BridgeError(409, kChanged);
-    notSaved(error);
+    auto placed = FileWrite::renameWithoutReplacing(fromFolder, from, target.folder, target.name);
+    if (placed) return;
+    sysCalls().unlink(fromFolder, from.c_str());
+    if (placed.error == EEXIST) throw BridgeError(409, changedSinceOpened);
+    notSaved(placed.error);
 }
 
-// A temporary file's name in the document's folder: hidden, so the listing
-// and the watcher pass over it.
-std::string temporaryName() { return ".quillmarsh-" + uuidText() + ".tmp"; }
+// A temporary file's name in the document's folder (see TemporaryNames).
+std::string temporaryName() { return randomName(TemporaryNames::make); }
 
-
-// The entries of a folder, without "." and ".."; none when it cannot be read.
-std::vector<std::string> namesIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), ::closedir);
-    if (!listing) return names;
-    while (const dirent* entry = ::readdir(listing.get())) {
-        std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(std::move(name));
-    }
-    return names;
-}
-
-// The name a replacement copy is written under: it takes the document's name
-// only once it is whole and flushed, so a copy found under a document's name
-// after a crash is always complete.
-const char* const kPartialCopy = ".partial";
 
 // Whether the document holds its old bytes again, read as every read is.
 bool holdsOld(const Target& target) {
@@ -136,12 +103,12 @@ bool holdsOld(const Target& target) {
 
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
-    std::string base = replacementBase();
+    std::string base = Files::replacementBase();
     if (base.empty()) notSaved(ENOENT);
     if (auto made = FileWrite::makeFolders(base, 0700); !made) notSaved(made.error);
-    std::string folder = base + "/save-" + uuidText();
+    std::string folder = base + "/save-" + randomName(randomUUID);
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
-    std::string partial = folder + "/" + kPartialCopy;
+    std::string partial = folder + "/" + Files::partialCopyName;
     std::string copy = folder + "/" + target.name;
     auto removeCopy = [&] {
         sys.unlink(AT_FDCWD, partial.c_str());
@@ -199,31 +166,30 @@ void replacementFolder(const std::string& bytes, const Target& target) {
 
 // A large document costs as much CPU to hash (its old version and its new
 // one) as the disk takes to write it. So for large documents the new text is
-// hashed, and its temporary file written and flushed, on helper threads while
-// the save reads and checks the version on disk. A temporary file is hidden and
+// hashed, and its temporary file written and flushed, on the caller's helper
+// queue (SaveOptions::helpers) while the save reads and checks the version on
+// disk; without one the same steps run one after another. A temporary file is hidden and
 // is no document: writing it before the check changes nothing anyone can see,
 // and it is removed if the save is refused. Small documents are done in line,
 // where a thread hop would cost more than it saves.
-constexpr std::size_t kAsideFrom = std::size_t{1} << 20;
-
-ConcurrentQueue& helpers() {
-    static ConcurrentQueue queue("quillmarsh.files.save", 4);
-    return queue;
-}
+constexpr std::size_t asideFrom = std::size_t{1} << 20;
 
 // Work on a helper thread, joined before its owner goes away whatever happens,
-// since the work uses the save's own data.
+// since the work uses the save's own data. Without helpers it is done at once
+// on the calling thread, and join only passes on what it threw.
 class Aside {
 public:
-    explicit Aside(std::function<void()> work) {
-        helpers().async([this, work = std::move(work)] {
+    Aside(Queue* helpers, std::function<void()> work) {
+        auto run = [this, work = std::move(work)] {
             try {
                 work();
             } catch (...) {
                 failure_ = std::current_exception();
             }
             done_.set_value();
-        });
+        };
+        if (helpers) helpers->async(std::move(run));
+        else run();
     }
     ~Aside() { finished_.wait(); }
     Aside(const Aside&) = delete;
@@ -245,10 +211,10 @@ private:
 // the route took it over.
 class PendingTemporary {
 public:
-    PendingTemporary(const std::string& bytes, const Target& target)
-        : folder_(target.folder), name_(temporaryName()), writing_([this, &bytes, &target] {
-              result_ = FileWrite::exclusiveCreateIn(folder_, name_, bytes, target.permissions.value_or(0666),
-                                                     FileWrite::Permissions::umasked);
+    PendingTemporary(Queue* helpers, const std::string& bytes, const Target& target)
+        : folder_(target.folder), name_(temporaryName()), writing_(helpers, [this, &bytes, &target] {
+              result_ = FileWrite::createTemporaryIn(folder_, name_, bytes, target.permissions.value_or(0666),
+                                                     FileWrite::Permissions::umasked, lock_);
           }) {}
     ~PendingTemporary() {
         try {
@@ -258,10 +224,11 @@ public:
         if (!takenOver_ && result_) sysCalls().unlink(folder_, name_.c_str());
     }
 
-    // The name and how writing it went; from here on the route owns the file.
-    std::pair<std::string, FileWrite::WriteResult> takeOver() {
+    // The name, how writing it went and its lock; from here on the route owns the file.
+    std::pair<std::string, FileWrite::WriteResult> takeOver(FileWrite::HeldLock& lock) {
         writing_.join();
         takenOver_ = true;
+        lock = std::move(lock_);
         return {name_, result_};
     }
 
@@ -270,6 +237,8 @@ private:
     const std::string name_;
     FileWrite::WriteResult result_ = FileWrite::WriteResult::failure(SysCall::open, EIO);
     bool takenOver_ = false;
+    // Released after the destructor has removed the file.
+    FileWrite::HeldLock lock_;
     Aside writing_;  // last: it starts at once and uses the members above
 };
 
@@ -281,15 +250,17 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
     auto& sys = sysCalls();
     std::string temporary;
     FileWrite::WriteResult created;
+    // Held until the temporary file is renamed or removed, whichever way this ends.
+    FileWrite::HeldLock lock;
     if (pending) {
-        std::tie(temporary, created) = pending->takeOver();
+        std::tie(temporary, created) = pending->takeOver(lock);
     } else {
         temporary = temporaryName();
         // Created with the document's permissions (narrowed by the umask) so a
         // private document's new text is never readable by others, not even
         // for the moment before the exact bits are set below.
-        created = FileWrite::exclusiveCreateIn(target.folder, temporary, bytes, target.permissions.value_or(0666),
-                                               FileWrite::Permissions::umasked);
+        created = FileWrite::createTemporaryIn(target.folder, temporary, bytes, target.permissions.value_or(0666),
+                                               FileWrite::Permissions::umasked, lock);
     }
     if (!created) {
         // The helper has removed whatever it created.
@@ -317,19 +288,23 @@ int sameFolder(const std::string& bytes, const Target& target, PendingTemporary*
 // document was kept open through the rename, so the system frees the replaced
 // file only when it is closed, and for a large file that takes as long as
 // writing it did: a helper closes it, and drops the old bytes, while the save
-// answers.
-void retire(Target& target) {
+// answers. Without helpers that is done here, before the answer.
+void retire(Target& target, Queue* helpers) {
     if (!target.file.isOpen() && target.old.empty()) return;
     auto leftovers = std::make_shared<std::pair<Files::OpenFile, std::string>>(std::move(target.file),
                                                                               std::move(target.old));
-    helpers().async([leftovers] {
+    auto letGo = [leftovers] {
         leftovers->first.close();
         std::string().swap(leftovers->second);
-    });
+    };
+    if (helpers) helpers->async(std::move(letGo));
+    else letGo();
 }
 
-Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, const std::string& base, bool overwrite,
-                         bool viaReplacementFolder, Backups* backups) {
+Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, const std::string& base,
+                         const Files::SaveOptions& options) {
+    const bool overwrite = options.overwrite;
+    Backups* const backups = options.backups;
     if (static_cast<std::int64_t>(bytes.size()) > Files::maxBytes) throw BridgeError(413, "file too large");
     const std::string& path = place.path;
     if (place.changed) throw BridgeError(403, Files::changedOnDisk);
@@ -357,17 +332,17 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
         throw BridgeError(500, std::string("could not read the file: ") + std::strerror(errno));
     }
 
-    bool aside = bytes.size() >= kAsideFrom;
+    bool aside = bytes.size() >= asideFrom;
     std::string version;
     std::optional<Aside> hashing;
-    if (aside) hashing.emplace([&] { version = Files::version(bytes); });
+    if (aside) hashing.emplace(options.helpers, [&] { version = Files::version(bytes); });
     std::optional<PendingTemporary> pending;
-    if (aside && !viaReplacementFolder) pending.emplace(bytes, target);
+    if (aside && !options.viaReplacementFolder) pending.emplace(options.helpers, bytes, target);
 
     std::optional<std::string> backup;
     if (target.exists) {
         Files::Read disk = Files::ready(place, true);
-        if (!overwrite && disk.version != base) throw BridgeError(409, kChanged);
+        if (!overwrite && disk.version != base) throw BridgeError(409, changedSinceOpened);
         if (backups && (disk.version != base || backups->needsBackup(path, disk.version))) {
             backup = backups->keep(disk.bytes, target.name, std::chrono::system_clock::now());
         }
@@ -381,12 +356,12 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
     if (hashing) hashing->join();
     else version = Files::version(bytes);
     std::string route = "same folder";
-    if (viaReplacementFolder || sameFolder(bytes, target, pending ? &*pending : nullptr) != 0) {
+    if (options.viaReplacementFolder || sameFolder(bytes, target, pending ? &*pending : nullptr) != 0) {
         route = "replacement folder";
         replacementFolder(bytes, target);
     }
     if (backups) backups->wrote(path, version);
-    retire(target);
+    retire(target, options.helpers);
     return {std::move(version), std::move(route), std::move(backup)};
 }
 
@@ -394,15 +369,13 @@ Files::Saved checkedSave(const std::string& bytes, const Files::Place& place, co
 
 namespace Files {
 
-Saved save(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
-           bool viaReplacementFolder, Backups* backups) {
-    return save(bytes, placeOf(target), base, overwrite, viaReplacementFolder, backups);
+Saved save(const std::string& bytes, const std::string& target, const std::string& base, const SaveOptions& options) {
+    return save(bytes, placeOf(target), base, options);
 }
 
-Saved save(const std::string& bytes, const Place& target, const std::string& base, bool overwrite,
-           bool viaReplacementFolder, Backups* backups) {
+Saved save(const std::string& bytes, const Place& target, const std::string& base, const SaveOptions& options) {
     try {
-        return checkedSave(bytes, target, base, overwrite, viaReplacementFolder, backups);
+        return checkedSave(bytes, target, base, options);
     } catch (const BridgeError&) {
         throw;
     } catch (const std::exception& error) {
@@ -410,58 +383,6 @@ Saved save(const std::string& bytes, const Place& target, const std::string& bas
     } catch (...) {
         throw BridgeError(500, "not saved: unknown error");
     }
-}
-
-int keepInterruptedSaves(Backups& backups, std::chrono::system_clock::time_point now) {
-    std::string base = replacementBase();
-    if (base.empty()) return 0;
-    int kept = 0;
-    for (const auto& entry : namesIn(base)) {
-        if (entry.rfind("save-", 0) != 0) continue;
-        std::string folder = base + "/" + entry;
-        struct stat status;
-        // Links are not ours to follow; a young folder may be a save under way
-        // in another window of the program.
-        if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) continue;
-        auto changed = std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec);
-        if (now - changed < settledAfter) continue;
-
-        bool emptied = true;
-        for (const auto& name : namesIn(folder)) {
-            std::string path = folder + "/" + name;
-            // A copy cut off by the crash was never used: the document was
-            // only written once its copy was whole.
-            if (name == kPartialCopy) {
-                ::unlink(path.c_str());
-                continue;
-            }
-            std::optional<std::string> bytes;
-            if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) bytes = FileRead::all(path);
-            if (!bytes) {
-                emptied = false;
-                continue;
-            }
-            try {
-                backups.keep(*bytes, name, std::chrono::system_clock::from_time_t(status.st_mtim.tv_sec));
-            } catch (const BridgeError&) {
-                emptied = false;  // tried again at the next start
-                continue;
-            }
-            ::unlink(path.c_str());
-            ++kept;
-        }
-        if (emptied) ::rmdir(folder.c_str());
-    }
-    return kept;
-}
-
-std::string write(const std::string& bytes, const std::string& target, const std::string& base, bool overwrite,
-                  bool viaReplacementFolder, Backups* backups) {
-    lastBackup.reset();
-    Saved saved = save(bytes, target, base, overwrite, viaReplacementFolder, backups);
-    lastWriteRoute = saved.route;
-    lastBackup = saved.backup;
-    return saved.version;
 }
 
 }  // namespace Files

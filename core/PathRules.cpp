@@ -1,10 +1,8 @@
-// Path rules: every relative path the page sends passes through
-// here before a file is read, written, listed or watched.
-#include "core/Files.hpp"
+#include "core/PathRules.hpp"
+#include "core/Characters.hpp"
+#include "core/TestSeams.hpp"
 #include "core/UTF8.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,15 +10,15 @@
 
 namespace {
 
-const char* const kNotRelative = "path must be relative to the folder";
-const char* const kPrivate =
+const char* const notRelative = "path must be relative to the folder";
+const char* const privatePath =
     "path may not contain '..', '.', empty parts, hidden files or private folders";
 
 // Links followed for one path. A path that meets one more is refused, as a
 // loop of links is: taking the rest as written would leave its links for the
 // system to follow when the file is opened, wherever they lead.
-constexpr int kMaxHops = 64;
-const char* const kTooManyLinks = "path goes through too many links";
+constexpr int maxHops = 64;
+const char* const tooManyLinks = "path goes through too many links";
 
 bool isASCII(std::string_view text) {
     for (unsigned char c : text)
@@ -76,12 +74,12 @@ std::optional<std::string> cachedLinkTarget(const std::string& path, Files::Link
 }
 
 // Folders one batch may keep open; past this, names are looked up by path.
-constexpr std::size_t kMaxOpenFolders = 64;
+constexpr std::size_t maxOpenFolders = 64;
 
 // The real path of `parts` taken below `resolved`, an absolute path without
 // links ("" for the root). Built in one string: names are appended and cut
 // off again, never rejoined from a list. `hops` counts the links followed.
-// Throws 403 when the path needs more links than kMaxHops.
+// Throws 403 when the path needs more links than maxHops.
 std::string walk(std::string resolved, std::vector<std::string> parts, Files::LinkCache* links, int* hops = nullptr) {
     // The parts still to take, the next one last.
     std::vector<std::string> pending(std::make_move_iterator(parts.rbegin()), std::make_move_iterator(parts.rend()));
@@ -102,7 +100,7 @@ std::string walk(std::string resolved, std::vector<std::string> parts, Files::Li
         auto target = cachedLinkTarget(resolved, links);
         // No link there (or no such file, or no permission): the name as written.
         if (!target) continue;
-        if (followed >= kMaxHops) throw BridgeError(403, kTooManyLinks);
+        if (followed >= maxHops) throw BridgeError(403, tooManyLinks);
         resolved.resize(before);
         // A relative target is read from the folder that holds the link; an
         // absolute one restarts at the root.
@@ -124,19 +122,20 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 
 namespace Files {
 
+bool isWalkedPast(std::string_view name) {
+    if (name == "node_modules") return true;
+    if (name.empty() || name[0] != '.') return false;
+    if (name == "." || name == "..") return true;
+    // A hidden name with non-ASCII letters could imitate a secret or heavy one.
+    if (!isASCII(name)) return true;
+    std::string lower = asciiLower(name);
+    return heavyFolders.contains(lower) || secretFolders.contains(lower);
+}
+
 bool isMarkdown(std::string_view name) {
-    std::string lower;
-    if (isASCII(name)) {
-        // ASCII letters lower-case to ASCII letters and nothing else lower-cases
-        // into them from ASCII, so the listing's common case skips ICU.
-        lower = asciiLower(name);
-    } else {
-        // Full Unicode lower-casing: some non-ASCII letters become ASCII ones
-        // (the Kelvin sign becomes "k"), so ".marKdown" with it still counts.
-        icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), static_cast<int32_t>(name.size())))
-            .toLower(icu::Locale::getRoot())
-            .toUTF8String(lower);
-    }
+    // Full Unicode lower-casing: some non-ASCII letters become ASCII ones
+    // (the Kelvin sign becomes "k"), so ".marKdown" with it still counts.
+    std::string lower = Characters::lowerCased(name);
     for (auto suffix : markdownSuffixes)
         if (endsWith(lower, suffix)) return true;
     return false;
@@ -168,10 +167,10 @@ namespace {
 std::vector<std::string> checkedParts(const std::string& path, const std::optional<std::string>& folder) {
     if (!folder) throw BridgeError(403, "no folder is open");
     UTF8::checkFileName(path);
-    if (path.empty() || path.find('\0') != std::string::npos) throw BridgeError(403, kNotRelative);
-    if (path.find('\\') != std::string::npos || path[0] == '/') throw BridgeError(403, kNotRelative);
+    if (path.empty() || path.find('\0') != std::string::npos) throw BridgeError(403, notRelative);
+    if (path.find('\\') != std::string::npos || path[0] == '/') throw BridgeError(403, notRelative);
     auto parts = split(path, true);
-    if (isPrivate(parts)) throw BridgeError(403, kPrivate);
+    if (isPrivate(parts)) throw BridgeError(403, privatePath);
     if (!isMarkdown(parts.back())) throw BridgeError(403, "only .md and .markdown files");
     return parts;
 }
@@ -211,7 +210,7 @@ int LinkCache::folder(std::string_view path) {
     Folder& folder = entry->second;
     // A folder asked about once (one of the folders above the open one) is
     // not worth opening; one asked again likely holds more documents.
-    if (!added && folder.fd < 0 && !folder.tried && opened_ < kMaxOpenFolders) {
+    if (!added && folder.fd < 0 && !folder.tried && opened_ < maxOpenFolders) {
         folder.tried = true;
         folder.fd = ::open(entry->first.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (folder.fd >= 0) ++opened_;
@@ -254,7 +253,7 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
 std::string resolve(const std::string& path, const std::optional<std::string>& folder, LinkCache* links,
                     std::string* realFolderOut) {
     auto parts = checkedParts(path, folder);
-    if (beforeDisk) beforeDisk(written(path, *folder));
+    if (auto& beforeDisk = testSeams().beforeDisk) beforeDisk(written(path, *folder));
 
     std::string ownFolder;
     const std::string& realFolder = links ? links->realFolder(*folder) : (ownFolder = realPath(*folder));
@@ -272,7 +271,7 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     // Without links the path below the folder is the one checked above.
     if (hops > 0) {
         std::string_view inside = std::string_view(real).substr(below);
-        if (isPrivate(split(inside, false))) throw BridgeError(403, kPrivate);
+        if (isPrivate(split(inside, false))) throw BridgeError(403, privatePath);
         // A link may lead to a name the text check above never saw; without
         // links the names are those it checked, below a folder checked when
         // it was opened.
@@ -280,8 +279,8 @@ std::string resolve(const std::string& path, const std::optional<std::string>& f
     }
 
     if (realFolderOut) *realFolderOut = realFolder;
-    // Returned as found: on Linux "/private/tmp" is an ordinary folder, not
-    // another name of "/tmp", so shortening it would name a different file.
+    // Returned as found, with no system prefix taken off: on Linux a folder
+    // such as "/private/tmp" is an ordinary folder, not another name of "/tmp".
     return real;
 }
 

@@ -13,12 +13,13 @@
 
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
-#include <unicode/locid.h>
 
 #include <algorithm>
 #include <numeric>
 
-#include "core/Files.hpp"
+#include "core/FolderListing.hpp"
+#include "core/PathRules.hpp"
+#include "core/TestSeams.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
@@ -26,7 +27,7 @@ namespace {
 // Below this depth each folder stays open while its entries are walked, so
 // children are opened relative to it; deeper folders are closed once read and
 // their children opened by full path, so a deep tree cannot use up descriptors.
-constexpr int kHeldDepth = 48;
+constexpr int heldDepth = 48;
 
 struct Entry {
     std::string name;
@@ -37,20 +38,6 @@ bool isASCII(std::string_view text) {
     for (unsigned char c : text)
         if (c >= 0x80) return false;
     return true;
-}
-
-std::string lowerName(const std::string& name) {
-    std::string lower;
-    if (isASCII(name)) {
-        lower = name;
-        for (char& c : lower)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    } else {
-        icu::UnicodeString::fromUTF8(icu::StringPiece(name.data(), static_cast<int32_t>(name.size())))
-            .toLower(icu::Locale::getRoot())
-            .toUTF8String(lower);
-    }
-    return lower;
 }
 
 // Sorts by Unicode scalar values after canonical composition (byte order of
@@ -108,7 +95,8 @@ std::vector<Entry> readFolder(int fd) {
 
 class Walk {
 public:
-    Walk(std::string base, std::size_t max) : base_(std::move(base)), max_(max) {}
+    Walk(std::string base, std::size_t max)
+        : base_(std::move(base)), max_(max), dotWalkMax_(Files::testSeams().dotWalkMax) {}
 
     Files::Listing run() {
         int fd = ::open(base_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -134,7 +122,7 @@ private:
     // sibling, as a recursive enumerator yields them.
     void walk(int fd, std::string& rel, bool dotted, int depth) {
         std::vector<Entry> entries = readFolder(fd);
-        if (depth >= kHeldDepth) {
+        if (depth >= heldDepth) {
             ::close(fd);
             fd = -1;
         }
@@ -160,16 +148,14 @@ private:
 
             if (entryDotted) {
                 ++visits_;
-                if (hidden_.size() > max_ || visits_ > Files::dotWalkMax) {
+                if (hidden_.size() > max_ || visits_ > dotWalkMax_) {
                     truncated_ = true;
                     continue;  // and its contents are not walked
                 }
             }
-            if (name == "node_modules") continue;
-            if (hiddenName && Files::heavyFolders.contains(lowerName(name))) continue;
+            if (Files::isWalkedPast(name)) continue;
             if (hiddenName) {
                 if (!isFolder) continue;  // hidden files are never listed
-                if (Files::isPrivate({name, "x.md"})) continue;
                 // A hidden folder's own name is never a document the page may
                 // ask for (the path rules refuse a hidden last part).
                 descend(fd, rel, name, true, depth);
@@ -235,6 +221,7 @@ private:
 
     const std::string base_;
     const std::size_t max_;
+    const long dotWalkMax_;
     std::vector<std::string> documents_;
     std::vector<std::string> hidden_;
     // The parts of the folder being walked, and how many of them hold a backslash.

@@ -1,6 +1,9 @@
 #include "core/Backups.hpp"
 #include "core/FileWrite.hpp"
-#include "core/Files.hpp"
+#include "core/Dispatch.hpp"
+#include "core/DocumentRead.hpp"
+#include "core/InterruptedSaves.hpp"
+#include "core/SafeSave.hpp"
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/LogCapture.hpp"
 #include "tests/support/ScopedEnv.hpp"
@@ -93,12 +96,12 @@ TEST_P(SaveChecks, conflictsRefuseAndLeaveTheDiskAlone) {
     std::string base = c.base == "{disk}" ? Files::version(*c.onDisk) : c.base;
 
     if (c.status == 0) {
-        auto saved = Files::save("new text", f.doc(), base, c.overwrite, false, &f.backups);
+        auto saved = Files::save("new text", f.doc(), base, {.overwrite = c.overwrite, .backups = &f.backups});
         EXPECT_EQ(saved.version, Files::version("new text"));
         EXPECT_EQ(saved.route, "same folder");
         EXPECT_EQ(TempDir::read(f.doc()), "new text");
     } else {
-        auto error = refusal([&] { Files::save("new text", f.doc(), base, c.overwrite, false, &f.backups); });
+        auto error = refusal([&] { Files::save("new text", f.doc(), base, {.overwrite = c.overwrite, .backups = &f.backups}); });
         EXPECT_EQ(error, BridgeError(c.status, c.message));
         if (c.onDisk) {
             EXPECT_EQ(TempDir::read(f.doc()), *c.onDisk);
@@ -128,28 +131,36 @@ TEST(Save, sizeLimitIsCheckedBeforeTheDisk) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     std::string largest(Files::maxBytes, 'x');
-    EXPECT_EQ(Files::save(largest, f.doc(), "new", false, false, &f.backups).version, Files::version(largest));
+    EXPECT_EQ(Files::save(largest, f.doc(), "new", {.backups = &f.backups}).version, Files::version(largest));
     EXPECT_EQ(fs::file_size(f.doc()), static_cast<std::uintmax_t>(Files::maxBytes));
 
     // Once too large, not even a folder that does not exist is looked at.
     largest.push_back('x');
-    EXPECT_EQ(refusal([&] { Files::save(largest, f.dir / "missing/b.md", "new", false, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save(largest, f.dir / "missing/b.md", "new", {.backups = &f.backups}); }),
               BridgeError(413, "file too large"));
 }
 
+// With helper threads and without (then the same steps run one after another).
 TEST(Save, aRefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
-    SaveFixture f;
-    f.write("changed by another program");
-    std::string large(3 << 20, 'x');
-    EXPECT_EQ(refusal([&] { Files::save(large, f.doc(), Files::version("old"), false, false, &f.backups); }),
-              BridgeError(409, kChanged));
-    EXPECT_EQ(TempDir::read(f.doc()), "changed by another program");
-    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+    ConcurrentQueue helpers("test.save.helpers", 4);
+    for (Queue* queue : {static_cast<Queue*>(&helpers), static_cast<Queue*>(nullptr)}) {
+        SCOPED_TRACE(queue ? "helpers" : "inline");
+        SaveFixture f;
+        f.write("changed by another program");
+        std::string large(3 << 20, 'x');
+        EXPECT_EQ(refusal([&] {
+                      Files::save(large, f.doc(), Files::version("old"), {.backups = &f.backups, .helpers = queue});
+                  }),
+                  BridgeError(409, kChanged));
+        EXPECT_EQ(TempDir::read(f.doc()), "changed by another program");
+        EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 
-    auto saved = Files::save(large, f.doc(), Files::version("changed by another program"), false, false, &f.backups);
-    EXPECT_EQ(saved.version, Files::version(large));
-    EXPECT_EQ(TempDir::read(f.doc()), large);
-    EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+        auto saved = Files::save(large, f.doc(), Files::version("changed by another program"),
+                                 {.backups = &f.backups, .helpers = queue});
+        EXPECT_EQ(saved.version, Files::version(large));
+        EXPECT_EQ(TempDir::read(f.doc()), large);
+        EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
+    }
 }
 
 // Descriptors of this process still open on the document or on a version of
@@ -165,10 +176,14 @@ std::vector<std::string> openVersionsOf(const std::string& path) {
 }
 
 TEST(Save, theReplacedVersionIsLetGoOnceTheSaveIsDone) {
-    for (std::size_t size : {std::size_t{4}, std::size_t{3} << 20}) {
+    ConcurrentQueue helpers("test.save.helpers", 4);
+    // A large document with helpers and without (then closed on this thread).
+    const std::pair<std::size_t, Queue*> cases[] = {
+        {4, &helpers}, {std::size_t{3} << 20, &helpers}, {std::size_t{3} << 20, nullptr}};
+    for (auto [size, queue] : cases) {
         SaveFixture f;
         f.write("old");
-        Files::save(std::string(size, 'n'), f.doc(), Files::version("old"), false, false, &f.backups);
+        Files::save(std::string(size, 'n'), f.doc(), Files::version("old"), {.backups = &f.backups, .helpers = queue});
         // Closed on a helper after the save: wait for it, within bounds.
         auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!openVersionsOf(f.doc()).empty() && std::chrono::steady_clock::now() < deadline) {
@@ -178,20 +193,20 @@ TEST(Save, theReplacedVersionIsLetGoOnceTheSaveIsDone) {
 
         // A refused save lets go at once.
         f.write("theirs");
-        refusal([&] { Files::save("mine", f.doc(), Files::version("old"), false, false, &f.backups); });
+        refusal([&] { Files::save("mine", f.doc(), Files::version("old"), {.backups = &f.backups}); });
         EXPECT_EQ(openVersionsOf(f.doc()), std::vector<std::string>{});
     }
 }
 
 TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
     SaveFixture f;
-    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", false, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", {.backups = &f.backups}); }),
               BridgeError(400, "the folder does not exist"));
     f.dir.write("file", "");
-    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "file/a.md", "new", false, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "file/a.md", "new", {.backups = &f.backups}); }),
               BridgeError(400, "the folder does not exist"));
     fs::create_directories(f.doc());
-    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", true, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
               BridgeError(404, "the file no longer exists"));
 }
 
@@ -200,7 +215,7 @@ TEST(Save, anUnreadableTargetIsNeverTakenForAbsent) {
     fs::create_directories(f.dir / "docs");
     fs::create_symlink(f.doc("b.md"), f.doc("a.md"));
     fs::create_symlink(f.doc("a.md"), f.doc("b.md"));
-    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", true, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
               BridgeError(500, "could not read the file: Too many levels of symbolic links"));
     EXPECT_TRUE(fs::is_symlink(f.doc()));
 }
@@ -210,38 +225,44 @@ TEST(Save, backupsKeepWhatThisProcessDidNotWrite) {
     f.write("from an earlier session");
 
     // First save of the session: the version on disk is kept.
-    auto first = Files::save("mine 1", f.doc(), Files::version("from an earlier session"), false, false, &f.backups);
+    auto first = Files::save("mine 1", f.doc(), Files::version("from an earlier session"), {.backups = &f.backups});
     ASSERT_TRUE(first.backup);
     EXPECT_EQ(TempDir::read(*first.backup), "from an earlier session");
 
     // Our own version again: nothing to keep.
-    auto second = Files::save("mine 2", f.doc(), first.version, false, false, &f.backups);
+    auto second = Files::save("mine 2", f.doc(), first.version, {.backups = &f.backups});
     EXPECT_FALSE(second.backup);
 
     // Another program edits; the user overwrites: its version is kept.
     f.write("theirs");
-    auto third = Files::save("mine 3", f.doc(), second.version, true, false, &f.backups);
+    auto third = Files::save("mine 3", f.doc(), second.version, {.overwrite = true, .backups = &f.backups});
     ASSERT_TRUE(third.backup);
     EXPECT_EQ(TempDir::read(*third.backup), "theirs");
     EXPECT_EQ(f.backupFiles().size(), 2u);
 
     // Without a backup keeper there is never a backup.
     f.write("theirs again");
-    EXPECT_FALSE(Files::save("mine 4", f.doc(), "", true, false, nullptr).backup);
+    EXPECT_FALSE(Files::save("mine 4", f.doc(), "", {.overwrite = true}).backup);
     EXPECT_EQ(f.backupFiles().size(), 2u);
 }
 
-TEST(Save, writeRecordsTheRouteAndBackupOfTheLastSuccess) {
+TEST(Save, theAnswerNamesTheRouteAndTheBackup) {
     SaveFixture f;
     f.write("old");
-    EXPECT_EQ(Files::write("new", f.doc(), Files::version("old"), false, false, &f.backups), Files::version("new"));
-    EXPECT_EQ(Files::lastWriteRoute, "same folder");
-    ASSERT_TRUE(Files::lastBackup);
-    EXPECT_EQ(TempDir::read(*Files::lastBackup), "old");
+    auto saved = Files::save("new", f.doc(), Files::version("old"), {.backups = &f.backups});
+    EXPECT_EQ(saved.version, Files::version("new"));
+    EXPECT_EQ(saved.route, "same folder");
+    ASSERT_TRUE(saved.backup);
+    EXPECT_EQ(TempDir::read(*saved.backup), "old");
 
-    EXPECT_THROW(Files::write("newer", f.doc(), "stale", false, false, &f.backups), BridgeError);
-    EXPECT_FALSE(Files::lastBackup);
-    EXPECT_EQ(Files::lastWriteRoute, "same folder");
+    auto again = Files::save("newer", f.doc(), saved.version, {.viaReplacementFolder = true, .backups = &f.backups});
+    EXPECT_EQ(again.route, "replacement folder");
+    EXPECT_FALSE(again.backup);
+
+    // A refused save keeps no copy.
+    EXPECT_THROW(Files::save("newest", f.doc(), "stale", {.backups = &f.backups}), BridgeError);
+    EXPECT_EQ(f.backupFiles().size(), 1u);
+    EXPECT_EQ(TempDir::read(f.doc()), "newer");
 }
 
 TEST(Save, theDocumentsPermissionsAreKept) {
@@ -249,12 +270,12 @@ TEST(Save, theDocumentsPermissionsAreKept) {
     for (mode_t mode : {0600, 0640, 0444}) {
         f.write("old");
         ::chmod(f.doc().c_str(), mode);
-        Files::save("new", f.doc(), Files::version("old"), false, false, &f.backups);
+        Files::save("new", f.doc(), Files::version("old"), {.backups = &f.backups});
         EXPECT_EQ(permissionsOf(f.doc()), mode);
     }
     // Through the replacement route too.
     ::chmod(f.doc().c_str(), 0600);
-    Files::save("newer", f.doc(), Files::version("new"), false, true, &f.backups);
+    Files::save("newer", f.doc(), Files::version("new"), {.viaReplacementFolder = true, .backups = &f.backups});
     EXPECT_EQ(permissionsOf(f.doc()), 0600u);
 }
 
@@ -279,7 +300,7 @@ TEST(Save, aSavedDocumentAndItsFolderAreFlushedInThatOrder) {
         events.push_back("rename");
         return rename(fromFolder, from, toFolder, to);
     };
-    Files::save("new", f.doc(), Files::version("old"), false, false, nullptr);
+    Files::save("new", f.doc(), Files::version("old"), {});
     EXPECT_EQ(events, (std::vector<std::string>{"flush file", "rename", "flush folder docs"}));
 }
 
@@ -288,7 +309,7 @@ TEST(Save, aFailedFolderFlushAfterTheRenameIsLoggedNotRefused) {
     f.write("old");
     {
         FaultInjection fail(SysCall::fsync, 2, EIO);  // the file, then the folder
-        EXPECT_EQ(Files::save("new", f.doc(), Files::version("old"), false, false, nullptr).version,
+        EXPECT_EQ(Files::save("new", f.doc(), Files::version("old"), {}).version,
                   Files::version("new"));
         EXPECT_EQ(fail.failures(), 1);
     }
@@ -300,7 +321,7 @@ TEST(Save, aFailedFlushIsAFailedSaveAndIsNeverRetried) {
     SaveFixture f;
     f.write("old");
     FaultInjection fail(SysCall::fsync, 1, EIO);
-    EXPECT_EQ(refusal([&] { Files::save("new", f.doc(), Files::version("old"), false, false, nullptr); }),
+    EXPECT_EQ(refusal([&] { Files::save("new", f.doc(), Files::version("old"), {}); }),
               BridgeError(500, "not saved: Input/output error"));
     EXPECT_EQ(fail.calls(), 1);
     EXPECT_EQ(TempDir::read(f.doc()), "old");
@@ -311,7 +332,7 @@ TEST(Save, aDocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     auto appear = FaultInjection::before(SysCall::renameNoReplace, 1, [&] { f.write("another program's"); });
-    EXPECT_EQ(refusal([&] { Files::save("mine", f.doc(), "new", false, false, &f.backups); }),
+    EXPECT_EQ(refusal([&] { Files::save("mine", f.doc(), "new", {.backups = &f.backups}); }),
               BridgeError(409, kChanged));
     EXPECT_EQ(TempDir::read(f.doc()), "another program's");
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
@@ -321,7 +342,7 @@ TEST(Save, withoutNoReplaceSupportANewDocumentIsStillPlaced) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     FaultInjection unsupported(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
-    Files::save("mine", f.doc(), "new", false, false, &f.backups);
+    Files::save("mine", f.doc(), "new", {.backups = &f.backups});
     EXPECT_EQ(TempDir::read(f.doc()), "mine");
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 }
@@ -370,7 +391,7 @@ TEST(SaveReplacementRoute, aFolderThatRefusesNewNamesFallsBackToWritingInPlace) 
     Files::Saved saved;
     {
         NewNamesRefused denied(f.dir / "docs");
-        saved = Files::save("new", f.doc(), Files::version("old"), false, false, &f.backups);
+        saved = Files::save("new", f.doc(), Files::version("old"), {.backups = &f.backups});
     }
     EXPECT_EQ(saved.route, "replacement folder");
     EXPECT_EQ(saved.version, Files::version("new"));
@@ -387,12 +408,12 @@ TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
     f.write("old");
     for (int error : {EACCES, EPERM}) {
         NewNamesRefused denied(f.dir / "docs", error);
-        auto saved = Files::save("new", f.doc(), Files::version(TempDir::read(f.doc())), false, false, nullptr);
+        auto saved = Files::save("new", f.doc(), Files::version(TempDir::read(f.doc())), {});
         EXPECT_EQ(saved.route, "replacement folder");
     }
     {
         NewNamesRefused denied(f.dir / "docs", EROFS);
-        EXPECT_EQ(refusal([&] { Files::save("newer", f.doc(), Files::version("new"), false, false, nullptr); }),
+        EXPECT_EQ(refusal([&] { Files::save("newer", f.doc(), Files::version("new"), {}); }),
                   BridgeError(500, "not saved: Read-only file system"));
     }
     EXPECT_EQ(TempDir::read(f.doc()), "new");
@@ -400,7 +421,7 @@ TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
 
     // A new document needs a new name in the folder: refused by either route.
     NewNamesRefused denied(f.dir / "docs");
-    EXPECT_EQ(refusal([&] { Files::save("fresh", f.doc("b.md"), "new", false, false, nullptr); }),
+    EXPECT_EQ(refusal([&] { Files::save("fresh", f.doc("b.md"), "new", {}); }),
               BridgeError(500, "not saved: Permission denied"));
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
     EXPECT_TRUE(f.cacheLeftovers().empty());
@@ -409,12 +430,12 @@ TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
 TEST(SaveReplacementRoute, shorterAndLongerTextsReplaceTheWholeDocument) {
     SaveFixture f;
     f.write("a rather long old text");
-    Files::save("short", f.doc(), Files::version("a rather long old text"), false, true, nullptr);
+    Files::save("short", f.doc(), Files::version("a rather long old text"), {.viaReplacementFolder = true});
     EXPECT_EQ(TempDir::read(f.doc()), "short");
-    Files::save("a much longer text than before", f.doc(), Files::version("short"), false, true, nullptr);
+    Files::save("a much longer text than before", f.doc(), Files::version("short"), {.viaReplacementFolder = true});
     EXPECT_EQ(TempDir::read(f.doc()), "a much longer text than before");
     // A new document is moved into place from the private copy.
-    Files::save("fresh", f.doc("b.md"), "new", false, true, nullptr);
+    Files::save("fresh", f.doc("b.md"), "new", {.viaReplacementFolder = true});
     EXPECT_EQ(TempDir::read(f.doc("b.md")), "fresh");
     EXPECT_TRUE(f.cacheLeftovers().empty());
 }
@@ -461,7 +482,7 @@ TEST(SaveReplacementRoute, aDocumentLeftCutOffKeepsTheNewTextForBackups) {
         return -1;
     };
     std::string newText(100, 'n');
-    auto error = refusal([&] { Files::save(newText, f.doc(), Files::version(std::string(100, 'o')), false, true, nullptr); });
+    auto error = refusal([&] { Files::save(newText, f.doc(), Files::version(std::string(100, 'o')), {.viaReplacementFolder = true}); });
     EXPECT_EQ(error.status, 500);
     ASSERT_EQ(f.cacheLeftovers().size(), 1u);
     auto copy = f.dir / ("cache/Quillmarsh/" + f.cacheLeftovers()[0] + "/a.md");
@@ -513,8 +534,14 @@ TEST_P(SaveFaults, neverTornNeverLostNeverAFalseSuccess) {
     // The base the page read is not what is on disk: the save must keep a backup.
     std::string base = exists ? Files::version("what the page read") : "new";
 
+    // Large documents hand their side jobs to helper threads, as the Bridge does.
+    ConcurrentQueue helpers("test.save.helpers", 4);
     auto run = [&](SaveFixture& f) {
-        return Files::save(newText, f.doc(), base, /*overwrite=*/true, c.viaReplacementFolder, &f.backups);
+        return Files::save(newText, f.doc(), base,
+                           {.overwrite = true,
+                            .viaReplacementFolder = c.viaReplacementFolder,
+                            .backups = &f.backups,
+                            .helpers = c.large ? &helpers : nullptr});
     };
     auto prepare = [&](SaveFixture& f) {
         fs::create_directories(f.dir / "docs");

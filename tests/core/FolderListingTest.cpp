@@ -1,6 +1,7 @@
 // Folder listing: which documents a folder lists, in which order, and where it
 // stops, each on a small fixture.
-#include "core/Files.hpp"
+#include "core/FolderListing.hpp"
+#include "core/TestSeams.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -38,7 +39,7 @@ void make(const TempDir& dir, const std::string& item) {
 
 class ListTable : public ::testing::TestWithParam<ListCase> {};
 
-TEST_P(ListTable, ListsWhatThePageMayOpen) {
+TEST_P(ListTable, listsWhatThePageMayOpen) {
     const ListCase& c = GetParam();
     TempDir dir;
     fs::create_directories(dir / "docs");
@@ -83,14 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {".n/x.md", "a.md", "b.md"}, true, 3}),
     [](const ::testing::TestParamInfo<ListCase>& info) { return info.param.name; });
 
-TEST(FilesList, FolderGivenThroughALinkListsTheSame) {
+TEST(FilesList, folderGivenThroughALinkListsTheSame) {
     TempDir dir;
     dir.write("real/a.md", "x");
     fs::create_symlink(dir / "real", dir / "alias");
     EXPECT_EQ(Files::list(dir / "alias", 10).paths, std::vector<std::string>{"a.md"});
 }
 
-TEST(FilesList, MissingOrUnreadableFolderListsEmpty) {
+TEST(FilesList, missingOrUnreadableFolderListsEmpty) {
     TempDir dir;
     dir.write("file.md", "x");
     for (auto folder : {dir / "nothing", dir / "file.md"}) {
@@ -100,17 +101,16 @@ TEST(FilesList, MissingOrUnreadableFolderListsEmpty) {
     }
 }
 
-TEST(FilesList, HiddenFolderBudgetStopsVisitsAndFolders) {
+TEST(FilesList, hiddenFolderBudgetStopsVisitsAndFolders) {
     // Each hidden subfolder costs two visits (itself and its document): with
     // five visits, ".h" and the first two folders fit, the rest are skipped
     // without being entered, whatever order the disk gives them in.
     TempDir dir;
     for (int i = 0; i < 10; ++i) dir.write("docs/.h/f" + std::to_string(i) + "/x.md", "x");
     dir.write("docs/top/plain.md", "x");
-    long saved = Files::dotWalkMax;
-    Files::dotWalkMax = 5;
+    Files::testSeams().dotWalkMax = 5;
     Files::Listing listing = Files::list(dir / "docs", 5000);
-    Files::dotWalkMax = saved;
+    Files::testSeams() = {};
 
     ASSERT_EQ(listing.paths.size(), 3u);
     EXPECT_TRUE(listing.truncated);
@@ -118,7 +118,7 @@ TEST(FilesList, HiddenFolderBudgetStopsVisitsAndFolders) {
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(listing.paths[i].starts_with(".h/f")) << listing.paths[i];
 }
 
-TEST(FilesList, DeepTreesAreWalkedToTheBottom) {
+TEST(FilesList, deepTreesAreWalkedToTheBottom) {
     // Deeper than the folders it keeps open: the rest are opened by full path.
     TempDir dir;
     std::string rel;

@@ -1,7 +1,9 @@
-#include "app/shell/Characters.hpp"
+#include "core/Characters.hpp"
 
 #include <unicode/brkiter.h>
+#include <unicode/locid.h>
 #include <unicode/unistr.h>
+#include <unicode/utext.h>
 
 #include <memory>
 
@@ -58,6 +60,42 @@ std::string prefix(std::string_view text, std::size_t limit) {
     std::string out;
     whole.tempSubString(0, end).toUTF8String(out);
     return out;
+}
+
+std::string prefixWithinBytes(std::string_view text, std::size_t maxBytes) {
+    if (text.size() <= maxBytes) return std::string(text);
+    UErrorCode status = U_ZERO_ERROR;
+    UText* utext = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
+    std::unique_ptr<icu::BreakIterator> characters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    std::size_t cut = 0;
+    if (U_SUCCESS(status)) {
+        characters->setText(utext, status);
+        // Native indexes of a UTF-8 text are byte offsets.
+        for (int32_t at = characters->first(); at != icu::BreakIterator::DONE && U_SUCCESS(status);
+             at = characters->next()) {
+            if (static_cast<std::size_t>(at) > maxBytes) break;
+            cut = static_cast<std::size_t>(at);
+        }
+    }
+    utext_close(utext);
+    return std::string(text.substr(0, cut));
+}
+
+std::string lowerCased(std::string_view text) {
+    bool ascii = true;
+    for (unsigned char c : text) ascii = ascii && c < 0x80;
+    std::string lower;
+    if (ascii) {
+        // ASCII letters lower-case to ASCII letters and nothing else changes,
+        // so the common case skips ICU.
+        lower = text;
+        for (char& c : lower)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        return lower;
+    }
+    unicode(text).toLower(icu::Locale::getRoot()).toUTF8String(lower);
+    return lower;
 }
 
 }  // namespace Characters

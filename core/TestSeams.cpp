@@ -1,0 +1,10 @@
+#include "core/TestSeams.hpp"
+
+namespace Files {
+
+TestSeams& testSeams() {
+    static TestSeams seams;
+    return seams;
+}
+
+}  // namespace Files
