@@ -127,12 +127,25 @@ ConsoleSession::ConsoleSession(const std::string& console, const std::string& ed
     : child_(startConsole(console, editor, home, extraEnvironment)), timeout_(timeout) {
     // A console that died must show up as an error here, not kill the caller.
     signal(SIGPIPE, SIG_IGN);
-    auto first = readLine();
+    std::optional<std::string> first;
+    try {
+        first = readLine();
+    } catch (const std::exception&) {
+        // No line in time: handled below as no token.
+    }
     if (first) {
         auto line = nlohmann::json::parse(*first, nullptr, false);
-        if (line.is_object()) token_ = line.value("token", "");
+        if (line.is_object() && line.contains("token") && line["token"].is_string()) token_ = line["token"];
     }
-    if (token_.empty()) throw std::runtime_error("the console printed no token");
+    if (token_.empty()) {
+        // The destructor does not run for a constructor that throws: end the child here.
+        close(child_.input);
+        close(child_.output);
+        kill(child_.pid, SIGKILL);
+        int status = 0;
+        waitpid(child_.pid, &status, 0);
+        throw std::runtime_error("the console printed no token");
+    }
 }
 
 ConsoleSession::~ConsoleSession() {
