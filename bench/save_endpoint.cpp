@@ -174,8 +174,8 @@ int main() {
                     (ours.fixed - floor.fixed) / roundTrip);
         std::printf("ratio of the totals: 1 KiB %.2f, 20 MiB %.2f x the floor (not judged: fixed cost weighs in)\n",
                     medians[1] / medians[0], medians[3] / medians[2]);
-        goals.atMost("save_endpoint per byte", ours.perItem / floor.perItem, 1.3, "x the floor");
-        goals.atMost("save_endpoint fixed cost", ours.fixed / floor.fixed, 1.3, "x the floor's");
+        goals.atMost("save_endpoint per byte", bench::ratio(ours.perItem, floor.perItem), 1.3, "x the floor");
+        goals.atMost("save_endpoint fixed cost", bench::ratio(ours.fixed, floor.fixed), 1.3, "x the floor's");
     }
     fs::remove_all(home);
     return goals.exitCode();

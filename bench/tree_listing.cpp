@@ -168,9 +168,9 @@ int main(int argc, char** argv) {
         bench::Line floor = line(kFloor);
         bench::Line console = line(kConsole);
         bench::Line find = line(kFind);
-        goals.atMost("tree_listing per document through the console", console.perItem / floor.perItem, 2,
+        goals.atMost("tree_listing per document through the console", bench::ratio(console.perItem, floor.perItem), 2,
                      "x the floor");
-        goals.atMost("tree_listing per document through the console against find", console.perItem / find.perItem, 1,
+        goals.atMost("tree_listing per document through the console against find", bench::ratio(console.perItem, find.perItem), 1,
                      "x find's");
         goals.atMost("tree_listing fixed cost through the console over the floor's",
                      (console.fixed - floor.fixed) / consoleRoundTrip, 2, "console round trips");

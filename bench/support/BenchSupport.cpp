@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 
 extern char** environ;
@@ -59,6 +60,10 @@ double median(std::vector<double> values) {
 Line throughTwo(double smallCount, double smallTime, double largeCount, double largeTime) {
     double perItem = (largeTime - smallTime) / (largeCount - smallCount);
     return {smallTime - perItem * smallCount, perItem};
+}
+
+double ratio(double over, double under) {
+    return under > 0 ? over / under : std::numeric_limits<double>::infinity();
 }
 
 void printLine(const std::string& label, const Line& line, const std::string& item) {

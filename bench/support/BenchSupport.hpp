@@ -70,6 +70,11 @@ struct Line {
 // largeCount must exceed smallCount.
 Line throughTwo(double smallCount, double smallTime, double largeCount, double largeTime);
 
+// over / under, or infinity when `under` is not above zero: a floor whose
+// cost did not show (noise, a slope that came out flat) must fail a ratio
+// goal, not pass it with a negative or endless ratio.
+double ratio(double over, double under);
+
 // Prints "<label> fixed <x> us, per <item> <y> us".
 void printLine(const std::string& label, const Line& line, const std::string& item);
 
