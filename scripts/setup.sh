@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential pkg-config cmake ninja-build git
-  nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev
+  nlohmann-json3-dev libgtest-dev libgmock-dev
   libicu-dev libssl-dev libcurl4-openssl-dev
   libgtk-4-dev libwebkitgtk-6.0-dev
   xvfb xauth openbox xdotool x11-utils webkit2gtk-driver imagemagick

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <stdexcept>
 
@@ -118,4 +119,98 @@ ConsoleRun runConsole(const std::string& console, const std::string& editor, con
     waitpid(pid, &status, 0);
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return run;
+}
+
+ConsoleSession::ConsoleSession(const std::string& console, const std::string& editor, const std::string& home,
+                               const std::vector<std::pair<std::string, std::string>>& extraEnvironment,
+                               std::chrono::seconds timeout)
+    : child_(startConsole(console, editor, home, extraEnvironment)), timeout_(timeout) {
+    // A console that died must show up as an error here, not kill the caller.
+    signal(SIGPIPE, SIG_IGN);
+    std::optional<std::string> first;
+    try {
+        first = readLine();
+    } catch (const std::exception&) {
+        // No line in time: handled below as no token.
+    }
+    if (first) {
+        auto line = nlohmann::json::parse(*first, nullptr, false);
+        if (line.is_object() && line.contains("token") && line["token"].is_string()) token_ = line["token"];
+    }
+    if (token_.empty()) {
+        // The destructor does not run for a constructor that throws: end the child here.
+        close(child_.input);
+        close(child_.output);
+        kill(child_.pid, SIGKILL);
+        int status = 0;
+        waitpid(child_.pid, &status, 0);
+        throw std::runtime_error("the console printed no token");
+    }
+}
+
+ConsoleSession::~ConsoleSession() {
+    if (child_.input >= 0) close(child_.input);
+    // End of input: the console answers what is open and exits. A console
+    // that hangs is killed once the time is up rather than waited on forever.
+    try {
+        while (readLine()) {
+        }
+    } catch (const std::exception&) {
+        kill(child_.pid, SIGKILL);
+    }
+    close(child_.output);
+    int status = 0;
+    waitpid(child_.pid, &status, 0);
+}
+
+void ConsoleSession::send(const std::string& line) {
+    std::string text = line + "\n";
+    for (size_t written = 0; written < text.size();) {
+        ssize_t n = write(child_.input, text.data() + written, text.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw std::runtime_error("the console's input is closed");
+        written += static_cast<size_t>(n);
+    }
+}
+
+std::optional<std::string> ConsoleSession::readLine() {
+    auto deadline = std::chrono::steady_clock::now() + timeout_;
+    for (;;) {
+        auto newline = buffered_.find('\n');
+        if (newline != std::string::npos) {
+            std::string line = buffered_.substr(0, newline);
+            buffered_.erase(0, newline + 1);
+            return line;
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) throw std::runtime_error("the console printed no line in time");
+        pollfd wait{child_.output, POLLIN, 0};
+        int ready = poll(&wait, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) continue;  // the deadline check above ends the wait
+        char buffer[65536];
+        ssize_t got = read(child_.output, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return std::nullopt;
+        buffered_.append(buffer, static_cast<size_t>(got));
+    }
+}
+
+std::string ConsoleSession::request(const std::string& method, const std::string& url) {
+    long long id = nextId_++;
+    send(nlohmann::json{{"id", id}, {"url", url}, {"method", method}, {"headers", {{"X-Quillmarsh-Token", token_}}}}
+             .dump());
+    // The body comes first in an answer line and may be long: look from the end.
+    std::string mark = "\"id\":" + std::to_string(id) + ",\"status\":";
+    for (;;) {
+        auto line = readLine();
+        if (!line) throw std::runtime_error("the console ended before answering " + url);
+        if (line->rfind(mark) != std::string::npos) return *line;
+    }
+}
+
+int ConsoleSession::statusOf(const std::string& answerLine) {
+    auto line = nlohmann::json::parse(answerLine, nullptr, false);
+    if (!line.is_object() || !line.contains("status") || !line["status"].is_number_integer()) return -1;
+    return line["status"].get<int>();
 }

@@ -1,9 +1,12 @@
 #pragma once
 // Runs quillmarsh-console as a child process with its own XDG folders, feeds it
-// lines and collects what it prints, as a script or a benchmark would.
+// lines and collects what it prints, as a script or a benchmark would: all at
+// once (runConsole) or one request at a time (ConsoleSession).
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
+#include <optional>
 #include <utility>
 #include <string>
 #include <vector>
@@ -37,3 +40,37 @@ ConsoleChild startConsole(const std::string& console, const std::string& editor,
 // reads until it exits (bounded by `timeoutSeconds`).
 ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
                       const std::vector<std::string>& input, int timeoutSeconds = 120);
+
+// A console kept running for many requests, one line in and its answer out,
+// as a script driving it interactively (or a benchmark timing it) does. Every
+// read is bounded by `timeout`; running past it throws.
+class ConsoleSession {
+public:
+    ConsoleSession(const std::string& console, const std::string& editor, const std::string& home,
+                   const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {},
+                   std::chrono::seconds timeout = std::chrono::seconds(120));
+    // Closes the console's input, reads what it still prints and waits for it to exit.
+    ~ConsoleSession();
+    ConsoleSession(const ConsoleSession&) = delete;
+    ConsoleSession& operator=(const ConsoleSession&) = delete;
+
+    // The token from the console's first line.
+    const std::string& token() const { return token_; }
+    void send(const std::string& line);
+    // The next line, or nullopt at the end of output.
+    std::optional<std::string> readLine();
+    // Sends a request with the token and a fresh id and returns its answer
+    // line as printed (not parsed: a timed caller should not pay for parsing
+    // a long listing). Lines before it (events) are skipped. Throws when the
+    // console ends first.
+    std::string request(const std::string& method, const std::string& url);
+    // The status of an answer line as `request` returns it.
+    static int statusOf(const std::string& answerLine);
+
+private:
+    ConsoleChild child_;
+    std::chrono::seconds timeout_;
+    std::string buffered_;
+    std::string token_;
+    long long nextId_ = 1;
+};
