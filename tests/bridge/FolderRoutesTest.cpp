@@ -2,10 +2,16 @@
 // and busy answers, closing, and the watcher telling the page.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 
+#include "core/TemporaryNames.hpp"
 #include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
 
@@ -203,6 +209,57 @@ TEST(Tree, ChangesOnDiskReachThePage) {
     h.dir.write("other/x.md", "x");
     open(h, h.dir / "other");
     EXPECT_EQ(h.bridge->folder().watcher()->snapshot().root, fs::canonical(h.dir / "other").string());
+}
+
+// A temporary file a killed save would have left at `path` (a folder), old
+// enough for a sweep unless `young`.
+std::string leftBehind(const std::string& folder, bool young = false) {
+    std::string path = folder + "/" + TemporaryNames::make();
+    std::ofstream(path) << "half a save";
+    if (!young) {
+        timespec times[2];
+        times[0].tv_sec = times[1].tv_sec = ::time(nullptr) - 2 * 3600;
+        times[0].tv_nsec = times[1].tv_nsec = 0;
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    }
+    return path;
+}
+
+// The sweeps logged so far.
+long sweeps(BridgeHarness& h) {
+    auto messages = h.log.messages();
+    return std::count_if(messages.begin(), messages.end(),
+                         [](const std::string& line) { return line.find("stale temporary files") != std::string::npos; });
+}
+
+TEST(Sweep, OpeningAFolderAndLaunchingRemoveOnlyStaleTemporariesWithinReach) {
+    BridgeHarness h;
+    std::string docs = h.dir / "docs";
+    std::string home = h.dir / "home";
+    fs::create_directories(docs + "/sub");
+    fs::create_directories(home + "/deep");
+    std::string old = leftBehind(docs);
+    std::string oldBelow = leftBehind(docs + "/sub");
+    std::string young = leftBehind(docs, true);
+
+    open(h, docs);
+    ASSERT_TRUE(h.pumpUntil([&] { return sweeps(h) == 1; }));
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_FALSE(fs::exists(oldBelow));
+    EXPECT_TRUE(fs::exists(young));
+
+    // At launch: the folders of Open Recent whole, a document's folder alone.
+    h.dir.write("home/note.md", "note");
+    h.bridge->io.sync([&] { h.bridge->recent().add("file", home + "/note.md"); });
+    std::string again = leftBehind(docs + "/sub");
+    std::string besideTheNote = leftBehind(home);
+    std::string belowTheNote = leftBehind(home + "/deep");
+    h.bridge->tidyAtLaunch();
+    ASSERT_TRUE(h.pumpUntil([&] { return sweeps(h) == 3; }));
+    EXPECT_FALSE(fs::exists(again));
+    EXPECT_FALSE(fs::exists(besideTheNote));
+    EXPECT_TRUE(fs::exists(belowTheNote));
+    EXPECT_TRUE(fs::exists(young));
 }
 
 }  // namespace
