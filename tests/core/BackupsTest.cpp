@@ -58,7 +58,7 @@ void PrintTo(const NameCase& c, std::ostream* out) { *out << c.name; }
 
 class BackupName : public testing::TestWithParam<NameCase> {};
 
-TEST_P(BackupName, followsTheDocumentTheDateAndTheCounter) {
+TEST_P(BackupName, FollowsTheDocumentTheDateAndTheCounter) {
     std::string expected = GetParam().expected;
     expected.replace(expected.find("{D}"), 3, localDate(moment()));
     EXPECT_EQ(Backups::name(GetParam().document, moment(), GetParam().counter), expected);
@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Names, BackupName,
                                                   "v1.final draft (backup {D})"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BackupName, aLongNameIsShortenedByWholeCharactersTo255Bytes) {
+TEST(BackupName, ALongNameIsShortenedByWholeCharactersTo255Bytes) {
     // "e" with a combining acute accent is one character of three bytes: the
     // cut never separates the accent from its letter.
     std::string stem;
@@ -90,7 +90,7 @@ TEST(BackupName, aLongNameIsShortenedByWholeCharactersTo255Bytes) {
     EXPECT_EQ(kept, stem.substr(0, kept.size()));
 }
 
-TEST(Backups, keepCreatesTheFoldersAndWritesAPrivateCopy) {
+TEST(Backups, KeepCreatesTheFoldersAndWritesAPrivateCopy) {
     TempDir dir;
     Backups backups(dir / "support/deeper/Backups");
     auto path = backups.keep("old text", "notes.md", moment());
@@ -102,7 +102,7 @@ TEST(Backups, keepCreatesTheFoldersAndWritesAPrivateCopy) {
     EXPECT_EQ(status.st_mode & 07777, 0600u);
 }
 
-TEST(Backups, twoBackupsInOneSecondGetTheNextCounter) {
+TEST(Backups, TwoBackupsInOneSecondGetTheNextCounter) {
     TempDir dir;
     Backups backups(dir / "Backups");
     auto first = backups.keep("one", "notes.md", moment());
@@ -116,7 +116,7 @@ TEST(Backups, twoBackupsInOneSecondGetTheNextCounter) {
     EXPECT_EQ(TempDir::read(second), "two");
 }
 
-TEST(Backups, aLinkInPlaceOfTheFolderRefusesEveryBackup) {
+TEST(Backups, ALinkInPlaceOfTheFolderRefusesEveryBackup) {
     TempDir dir;
     fs::create_directory(dir / "elsewhere");
     fs::create_symlink(dir / "elsewhere", dir / "Backups");
@@ -139,7 +139,7 @@ void PrintTo(const FaultCase& c, std::ostream* out) { *out << c.name; }
 
 class BackupFaults : public testing::TestWithParam<FaultCase> {};
 
-TEST_P(BackupFaults, refuseWithoutLeavingAFileOrSucceedWhole) {
+TEST_P(BackupFaults, RefuseWithoutLeavingAFileOrSucceedWhole) {
     TempDir dir;
     Backups backups(dir / "support/Backups");
     const auto& c = GetParam();
@@ -183,7 +183,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FaultCase{"closeOfFolder", SysCall::close, 4, once, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Backups, aFailingWriteRefusesAfterTheFileWasMadeAndRemovesIt) {
+TEST(Backups, AFailingWriteRefusesAfterTheFileWasMadeAndRemovesIt) {
     TempDir dir;
     Backups backups(dir / "Backups");
     bool fileExisted = false;
@@ -194,7 +194,7 @@ TEST(Backups, aFailingWriteRefusesAfterTheFileWasMadeAndRemovesIt) {
     EXPECT_TRUE(namesIn(dir / "Backups").empty());
 }
 
-TEST(Backups, writtenVersionsDecideWhetherABackupIsNeeded) {
+TEST(Backups, WrittenVersionsDecideWhetherABackupIsNeeded) {
     Backups backups("/nowhere");
     EXPECT_TRUE(backups.needsBackup("/d/a.md", "v1"));
     EXPECT_EQ(backups.lastWritten("/d/a.md"), std::nullopt);
@@ -206,7 +206,7 @@ TEST(Backups, writtenVersionsDecideWhetherABackupIsNeeded) {
     EXPECT_EQ(backups.lastWritten("/d/a.md"), "v2");
 }
 
-TEST(Backups, pruneRemovesOnlyBackupsOlderThanThirtyDays) {
+TEST(Backups, PruneRemovesOnlyBackupsOlderThanThirtyDays) {
     TempDir dir;
     Backups backups(dir / "Backups");
     Time now = moment();
@@ -238,7 +238,7 @@ TEST(Backups, pruneRemovesOnlyBackupsOlderThanThirtyDays) {
     EXPECT_TRUE(fs::is_symlink(dir / "Backups/link (backup 2020-01-01 10.00.00).md"));
 }
 
-TEST(Backups, pruneWithoutAFolderOrWithALinkRemovesNothing) {
+TEST(Backups, PruneWithoutAFolderOrWithALinkRemovesNothing) {
     TempDir dir;
     EXPECT_EQ(Backups(dir / "Backups").prune(moment()), 0);
     dir.write("real/notes (backup 2020-01-01 10.00.00).md", "old");

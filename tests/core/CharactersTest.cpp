@@ -10,7 +10,7 @@ const std::string accented = "e\xCC\x81";                                   // 3
 const std::string flag = "\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7";                 // 8 bytes
 const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // 11 bytes
 
-TEST(Characters, countAndPrefixGoByUserPerceivedCharacters) {
+TEST(Characters, CountAndPrefixGoByUserPerceivedCharacters) {
     const std::string text = "a" + accented + flag + family + "z";
     EXPECT_EQ(Characters::count(text), 5u);
     EXPECT_EQ(Characters::count(""), 0u);
@@ -20,7 +20,7 @@ TEST(Characters, countAndPrefixGoByUserPerceivedCharacters) {
     EXPECT_EQ(Characters::prefix(text, 9), text);
 }
 
-TEST(Characters, prefixWithinBytesEndsOnACharacterBoundary) {
+TEST(Characters, PrefixWithinBytesEndsOnACharacterBoundary) {
     const std::string text = "a" + accented + flag + "z";  // boundaries at 0, 1, 4, 12, 13
     const std::pair<std::size_t, std::string> cases[] = {
         {0, ""}, {1, "a"}, {3, "a"}, {4, "a" + accented}, {11, "a" + accented},
@@ -30,7 +30,7 @@ TEST(Characters, prefixWithinBytesEndsOnACharacterBoundary) {
     EXPECT_EQ(Characters::prefixWithinBytes(family + family, 12), family);
 }
 
-TEST(Characters, lowerCasedIsFullUnicodeInTheRootLocale) {
+TEST(Characters, LowerCasedIsFullUnicodeInTheRootLocale) {
     const std::pair<std::string, std::string> cases[] = {
         {"README.MD", "readme.md"},
         {"\xE2\x84\xAA", "k"},                   // the Kelvin sign becomes an ASCII k

@@ -17,7 +17,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SerialQueue, runsOneJobAtATimeInOrder) {
+TEST(SerialQueue, RunsOneJobAtATimeInOrder) {
     std::vector<int> seen;
     std::atomic<int> running{0};
     std::atomic<bool> overlapped{false};
@@ -37,7 +37,7 @@ TEST(SerialQueue, runsOneJobAtATimeInOrder) {
     EXPECT_FALSE(overlapped);
 }
 
-TEST(ConcurrentQueue, runsJobsSideBySide) {
+TEST(ConcurrentQueue, RunsJobsSideBySide) {
     ConcurrentQueue queue("test.concurrent", 4);
     std::promise<void> bothStarted;
     std::atomic<int> started{0};
@@ -56,7 +56,7 @@ TEST(ConcurrentQueue, runsJobsSideBySide) {
     EXPECT_TRUE(main.runUntil([&] { return done.load() == 2; }, 20s));
 }
 
-TEST(Queue, delayedWorkRunsLaterAndCanBeCancelled) {
+TEST(Queue, DelayedWorkRunsLaterAndCanBeCancelled) {
     SerialQueue queue("test.delayed");
     RunLoopMainQueue main;
     std::atomic<bool> ran{false};
@@ -70,7 +70,7 @@ TEST(Queue, delayedWorkRunsLaterAndCanBeCancelled) {
     EXPECT_FALSE(cancelledRan);
 }
 
-TEST(Queue, aCancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
+TEST(Queue, ACancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
     SerialQueue queue("test.cancel-releases");
     auto held = std::make_shared<int>(1);
     std::weak_ptr<int> watched = held;
@@ -80,7 +80,7 @@ TEST(Queue, aCancelledItemLetsGoOfWhatItsJobHoldsAtOnce) {
     EXPECT_TRUE(watched.expired());
 }
 
-TEST(Queue, knowsWhetherTheCallerIsOneOfItsJobs) {
+TEST(Queue, KnowsWhetherTheCallerIsOneOfItsJobs) {
     SerialQueue queue("test.current");
     bool inside = false;
     queue.sync([&] { inside = queue.isCurrent(); });
@@ -88,7 +88,7 @@ TEST(Queue, knowsWhetherTheCallerIsOneOfItsJobs) {
     EXPECT_FALSE(queue.isCurrent());
 }
 
-TEST(RunLoopMainQueue, runsPostedJobsOnItsOwnThreadOnly) {
+TEST(RunLoopMainQueue, RunsPostedJobsOnItsOwnThreadOnly) {
     RunLoopMainQueue main;
     SerialQueue worker("test.worker");
     bool onMain = false;
@@ -102,7 +102,7 @@ TEST(RunLoopMainQueue, runsPostedJobsOnItsOwnThreadOnly) {
     EXPECT_TRUE(onMain);
 }
 
-TEST(Queue, destructionFinishesJobsAlreadyQueued) {
+TEST(Queue, DestructionFinishesJobsAlreadyQueued) {
     std::atomic<int> count{0};
     {
         SerialQueue queue("test.drain");
@@ -119,7 +119,7 @@ bool isAsleep(pid_t tid) {
     return name != std::string::npos && name + 2 < stat.size() && stat[name + 2] == 'S';
 }
 
-TEST(Queue, destructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
+TEST(Queue, DestructionWhileAWorkerSleepsUntilDelayedWorkIsDue) {
     // The worker sleeps until the delayed job's time; the queue going away drops
     // that job under it. Several rounds, since "asleep" cannot tell the
     // condition variable from a moment's wait on a lock.

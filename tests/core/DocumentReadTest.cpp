@@ -11,7 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-TEST(FilesVersion, isTheLowerCaseSHA256OfTheBytes) {
+TEST(FilesVersion, IsTheLowerCaseSHA256OfTheBytes) {
     EXPECT_EQ(Files::version(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
     EXPECT_EQ(Files::version("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     // Bytes, not text: no decoding, no line-ending changes.
@@ -31,7 +31,7 @@ void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
 
 class FilesReady : public testing::TestWithParam<ReadCase> {};
 
-TEST_P(FilesReady, readsBytesOrRefuses) {
+TEST_P(FilesReady, ReadsBytesOrRefuses) {
     TempDir dir;
     const auto& c = GetParam();
     std::string path = c.make(dir);
@@ -114,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                  413, "file too large"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(FilesReady, sameBytesSameVersionWhateverTheNameAndCallsBeforeDisk) {
+TEST(FilesReady, SameBytesSameVersionWhateverTheNameAndCallsBeforeDisk) {
     TempDir dir;
     auto first = dir.write("one.md", "same text");
     auto second = dir.write("sub/two.markdown", "same text");

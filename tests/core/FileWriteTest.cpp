@@ -71,7 +71,7 @@ protected:
     ShortWrites shortWrites;
 };
 
-TEST_P(FailedReplace, leavesTheEarlierFileWholeAndNoTemporaryFile) {
+TEST_P(FailedReplace, LeavesTheEarlierFileWholeAndNoTemporaryFile) {
     auto target = dir.write("state.json", "old contents");
     auto fault = GetParam();
     FaultInjection fail(fault.call, fault.nth, fault.error);
@@ -86,7 +86,7 @@ TEST_P(FailedReplace, leavesTheEarlierFileWholeAndNoTemporaryFile) {
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"state.json"});
 }
 
-TEST_P(FailedReplace, inJSONFileSaveLeavesTheEarlierFileWholeAndNoTemporaryFile) {
+TEST_P(FailedReplace, InJSONFileSaveLeavesTheEarlierFileWholeAndNoTemporaryFile) {
     auto target = dir.write("store/state.json", "{\"kept\": true}");
     auto fault = GetParam();
     FaultInjection fail(fault.call, fault.nth, fault.error);
@@ -100,7 +100,7 @@ TEST_P(FailedReplace, inJSONFileSaveLeavesTheEarlierFileWholeAndNoTemporaryFile)
 
 INSTANTIATE_TEST_SUITE_P(EachStep, FailedReplace, testing::ValuesIn(faultsBeforeReplacing), faultName);
 
-TEST(FileWrite, atomicReplaceWritesEveryByteThroughShortAndInterruptedWrites) {
+TEST(FileWrite, AtomicReplaceWritesEveryByteThroughShortAndInterruptedWrites) {
     TempDir dir;
     ShortWrites shortWrites;
     FaultInjection interrupted(SysCall::write, 2, EINTR);
@@ -113,7 +113,7 @@ TEST(FileWrite, atomicReplaceWritesEveryByteThroughShortAndInterruptedWrites) {
     EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"state.json"});
 }
 
-TEST(FileWrite, aFailedFsyncIsNeverRetried) {
+TEST(FileWrite, AFailedFsyncIsNeverRetried) {
     TempDir dir;
     auto target = dir.write("state.json", "old");
     FaultInjection fail(SysCall::fsync, 1, EIO, FaultInjection::Repeat::always);
@@ -126,7 +126,7 @@ TEST(FileWrite, aFailedFsyncIsNeverRetried) {
     EXPECT_FALSE(fs::exists(dir / "backup"));
 }
 
-TEST(FileWrite, aFolderThatCannotBeFlushedAfterTheRenameDoesNotUndoTheReplacement) {
+TEST(FileWrite, AFolderThatCannotBeFlushedAfterTheRenameDoesNotUndoTheReplacement) {
     TempDir dir;
     auto target = dir.write("state.json", "old");
     FaultInjection fail(SysCall::fsync, 2, EIO);
@@ -136,7 +136,7 @@ TEST(FileWrite, aFolderThatCannotBeFlushedAfterTheRenameDoesNotUndoTheReplacemen
     EXPECT_EQ(TempDir::read(target), newText);
 }
 
-TEST(FileWrite, newFilesGetExactlyTheirModeWhateverTheUmask) {
+TEST(FileWrite, NewFilesGetExactlyTheirModeWhateverTheUmask) {
     TempDir dir;
     mode_t saved = ::umask(077);
     EXPECT_TRUE(FileWrite::atomicReplace(dir / "exact", "x", 0640));
@@ -149,7 +149,7 @@ TEST(FileWrite, newFilesGetExactlyTheirModeWhateverTheUmask) {
     EXPECT_EQ(permissionsOf(dir / "narrowed"), 0600u);
 }
 
-TEST(FileWrite, exclusiveCreateRefusesAnythingAtThePath) {
+TEST(FileWrite, ExclusiveCreateRefusesAnythingAtThePath) {
     TempDir dir;
     auto existing = dir.write("notes.md", "someone else's");
     fs::create_symlink(dir / "nowhere", dir / "dangling");
@@ -165,7 +165,7 @@ TEST(FileWrite, exclusiveCreateRefusesAnythingAtThePath) {
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
 }
 
-TEST(FileWrite, exclusiveCreateRemovesWhatItMadeWhenAWriteFails) {
+TEST(FileWrite, ExclusiveCreateRemovesWhatItMadeWhenAWriteFails) {
     TempDir dir;
     FaultInjection fail(SysCall::write, 1, ENOSPC);
 
@@ -176,7 +176,7 @@ TEST(FileWrite, exclusiveCreateRemovesWhatItMadeWhenAWriteFails) {
     EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
-TEST(FileWrite, appendAddsToAnExistingFileAndNeverCreatesOne) {
+TEST(FileWrite, AppendAddsToAnExistingFileAndNeverCreatesOne) {
     TempDir dir;
     auto existing = dir.write("log", "one\n");
 
@@ -190,7 +190,7 @@ TEST(FileWrite, appendAddsToAnExistingFileAndNeverCreatesOne) {
     EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
-TEST(FileWrite, makeFoldersCreatesMissingParentsAndStopsAtAFile) {
+TEST(FileWrite, MakeFoldersCreatesMissingParentsAndStopsAtAFile) {
     TempDir dir;
     dir.write("file", "");
 
@@ -203,14 +203,14 @@ TEST(FileWrite, makeFoldersCreatesMissingParentsAndStopsAtAFile) {
     EXPECT_EQ(blocked.error, ENOTDIR);
 }
 
-TEST(FileWrite, parentFolder) {
+TEST(FileWrite, ParentFolder) {
     EXPECT_EQ(FileWrite::parentFolder("/a/b/c.json"), "/a/b");
     EXPECT_EQ(FileWrite::parentFolder("/a//b/"), "/a");
     EXPECT_EQ(FileWrite::parentFolder("/c.json"), "/");
     EXPECT_EQ(FileWrite::parentFolder("c.json"), ".");
 }
 
-TEST(SysCalls, renameNoReplaceRefusesAnExistingTarget) {
+TEST(SysCalls, RenameNoReplaceRefusesAnExistingTarget) {
     TempDir dir;
     auto from = dir.write("from", "moving");
     auto to = dir.write("to", "staying");
@@ -226,7 +226,7 @@ TEST(SysCalls, renameNoReplaceRefusesAnExistingTarget) {
     EXPECT_EQ(TempDir::read(dir / "new"), "moving");
 }
 
-TEST(FaultInjection, failsFromTheNthCallOnAndRestoresTheTableAfterwards) {
+TEST(FaultInjection, FailsFromTheNthCallOnAndRestoresTheTableAfterwards) {
     TempDir dir;
     {
         FaultInjection fail(SysCall::mkdir, 2, EROFS, FaultInjection::Repeat::always);
@@ -241,7 +241,7 @@ TEST(FaultInjection, failsFromTheNthCallOnAndRestoresTheTableAfterwards) {
     EXPECT_EQ(namesIn(dir.path()), (std::vector<std::string>{"1", "2"}));
 }
 
-TEST(FaultInjection, runsAnActionJustBeforeTheNthCall) {
+TEST(FaultInjection, RunsAnActionJustBeforeTheNthCall) {
     TempDir dir;
     auto target = dir.write("state.json", "old");
     std::string seen;

@@ -39,7 +39,7 @@ void make(const TempDir& dir, const std::string& item) {
 
 class ListTable : public ::testing::TestWithParam<ListCase> {};
 
-TEST_P(ListTable, listsWhatThePageMayOpen) {
+TEST_P(ListTable, ListsWhatThePageMayOpen) {
     const ListCase& c = GetParam();
     TempDir dir;
     fs::create_directories(dir / "docs");
@@ -84,14 +84,14 @@ INSTANTIATE_TEST_SUITE_P(
                  {".n/x.md", "a.md", "b.md"}, true, 3}),
     [](const ::testing::TestParamInfo<ListCase>& info) { return info.param.name; });
 
-TEST(FilesList, folderGivenThroughALinkListsTheSame) {
+TEST(FilesList, FolderGivenThroughALinkListsTheSame) {
     TempDir dir;
     dir.write("real/a.md", "x");
     fs::create_symlink(dir / "real", dir / "alias");
     EXPECT_EQ(Files::list(dir / "alias", 10).paths, std::vector<std::string>{"a.md"});
 }
 
-TEST(FilesList, missingOrUnreadableFolderListsEmpty) {
+TEST(FilesList, MissingOrUnreadableFolderListsEmpty) {
     TempDir dir;
     dir.write("file.md", "x");
     for (auto folder : {dir / "nothing", dir / "file.md"}) {
@@ -101,7 +101,7 @@ TEST(FilesList, missingOrUnreadableFolderListsEmpty) {
     }
 }
 
-TEST(FilesList, hiddenFolderBudgetStopsVisitsAndFolders) {
+TEST(FilesList, HiddenFolderBudgetStopsVisitsAndFolders) {
     // Each hidden subfolder costs two visits (itself and its document): with
     // five visits, ".h" and the first two folders fit, the rest are skipped
     // without being entered, whatever order the disk gives them in.
@@ -118,7 +118,7 @@ TEST(FilesList, hiddenFolderBudgetStopsVisitsAndFolders) {
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(listing.paths[i].starts_with(".h/f")) << listing.paths[i];
 }
 
-TEST(FilesList, deepTreesAreWalkedToTheBottom) {
+TEST(FilesList, DeepTreesAreWalkedToTheBottom) {
     // Deeper than the folders it keeps open: the rest are opened by full path.
     TempDir dir;
     std::string rel;

@@ -123,7 +123,7 @@ void PrintTo(const CountsCase& c, std::ostream* out) { *out << c.name; }
 
 class CountsTable : public ::testing::TestWithParam<CountsCase> {};
 
-TEST_P(CountsTable, decidesWhatMattersToThePage) {
+TEST_P(CountsTable, DecidesWhatMattersToThePage) {
     const CountsCase& c = GetParam();
     TempDir dir;
     dir.write("docs/.DS_Store", "x");
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- where watches go ------------------------------------------------------------
 
-TEST(FolderWatcher, watchesEveryFolderWhereChangesCanCountAndNoOther) {
+TEST(FolderWatcher, WatchesEveryFolderWhereChangesCanCountAndNoOther) {
     Watched w;
     for (auto folder : {"sub/deep", "node_modules/pkg/lib", ".git/objects/ab", ".ssh", ".config/gcloud",
                         ".config/other", ".obsidian", ".venv/lib", "sub/node_modules/x"}) {
@@ -195,7 +195,7 @@ TEST(FolderWatcher, watchesEveryFolderWhereChangesCanCountAndNoOther) {
 
 // --- the debounce -------------------------------------------------------------------
 
-TEST(FolderWatcher, tenChangesApartGiveOneCallbackAfterTheQuietTime) {
+TEST(FolderWatcher, TenChangesApartGiveOneCallbackAfterTheQuietTime) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     w.start();
@@ -216,7 +216,7 @@ TEST(FolderWatcher, tenChangesApartGiveOneCallbackAfterTheQuietTime) {
     EXPECT_EQ(w.calls, 1);
 }
 
-TEST(FolderWatcher, changesThatNeverCountWakeNobody) {
+TEST(FolderWatcher, ChangesThatNeverCountWakeNobody) {
     Watched w;
     w.dir.write("docs/.DS_Store", "x");
     w.start();
@@ -227,7 +227,7 @@ TEST(FolderWatcher, changesThatNeverCountWakeNobody) {
     EXPECT_EQ(w.calls, 0);
 }
 
-TEST(FolderWatcher, closingWithinTheQuietTimeGivesNoCallback) {
+TEST(FolderWatcher, ClosingWithinTheQuietTimeGivesNoCallback) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     w.start();
@@ -239,7 +239,7 @@ TEST(FolderWatcher, closingWithinTheQuietTimeGivesNoCallback) {
     EXPECT_FALSE(w.watcher.snapshot().root);
 }
 
-TEST(FolderWatcher, openingAnotherFolderDropsTheOldBurst) {
+TEST(FolderWatcher, OpeningAnotherFolderDropsTheOldBurst) {
     Watched w;
     w.dir.write("docs/a.md", "x");
     fs::create_directories(w.dir / "second");
@@ -252,7 +252,7 @@ TEST(FolderWatcher, openingAnotherFolderDropsTheOldBurst) {
     EXPECT_EQ(w.watcher.snapshot().root, fs::canonical(w.dir / "second").string());
 }
 
-TEST(FolderWatcher, changesInANewSubfolderAreSeen) {
+TEST(FolderWatcher, ChangesInANewSubfolderAreSeen) {
     Watched w;
     fs::create_directories(w.dir / "staging");
     w.dir.write("staging/new.md", "x");
@@ -286,7 +286,7 @@ int instanceLimit() {
     return limit;
 }
 
-TEST(FolderWatcher, switchingFoldersWithChangesPendingLeavesNoInstanceBehind) {
+TEST(FolderWatcher, SwitchingFoldersWithChangesPendingLeavesNoInstanceBehind) {
     LogCapture log;
     Watched w;
     w.dir.write("docs/a.md", "x");
@@ -328,7 +328,7 @@ void PrintTo(const GoneCase& c, std::ostream* out) { *out << c.name; }
 
 class FolderGone : public ::testing::TestWithParam<GoneCase> {};
 
-TEST_P(FolderGone, isNoticed) {
+TEST_P(FolderGone, IsNoticed) {
     TempDir dir;
     dir.write("parent/docs/a.md", "x");
     std::atomic<int> calls{0};
@@ -358,7 +358,7 @@ private:
     FolderWatcher::Calls saved_;
 };
 
-TEST(FolderWatcher, outOfWatchesKeepsWhatItHasAndLogsOneLine) {
+TEST(FolderWatcher, OutOfWatchesKeepsWhatItHasAndLogsOneLine) {
     LogCapture log;
     CallsGuard guard;
     Watched w;
@@ -388,7 +388,7 @@ TEST(FolderWatcher, outOfWatchesKeepsWhatItHasAndLogsOneLine) {
     EXPECT_EQ(log.messages().size(), 1u);
 }
 
-TEST(FolderWatcher, noInstanceLeftMeansIdleWithOneLine) {
+TEST(FolderWatcher, NoInstanceLeftMeansIdleWithOneLine) {
     LogCapture log;
     CallsGuard guard;
     FolderWatcher::calls().init = [](int) {

@@ -26,7 +26,7 @@ struct LoadCase {
 
 class JSONFileLoad : public testing::TestWithParam<LoadCase> {};
 
-TEST_P(JSONFileLoad, givesObjectsAndArraysOnly) {
+TEST_P(JSONFileLoad, GivesObjectsAndArraysOnly) {
     TempDir dir;
     auto path = dir / "state.json";
     if (GetParam().contents) dir.write("state.json", GetParam().contents);
@@ -49,14 +49,14 @@ INSTANTIATE_TEST_SUITE_P(
                     LoadCase{"missing", nullptr, std::nullopt}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(JSONFile, aFolderInPlaceOfTheFileLoadsAsNothing) {
+TEST(JSONFile, AFolderInPlaceOfTheFileLoadsAsNothing) {
     TempDir dir;
     fs::create_directory(dir / "state.json");
 
     EXPECT_EQ(JSONFile(dir / "state.json").load(), std::nullopt);
 }
 
-TEST(JSONFile, saveCreatesMissingFoldersAndLoadsBackTheSameValue) {
+TEST(JSONFile, SaveCreatesMissingFoldersAndLoadsBackTheSameValue) {
     TempDir dir;
     JSONFile file(dir / "a/b/c/state.json");
     nlohmann::json value{{"name", "é ✓"}, {"list", {1, 2.5, nullptr, true}}, {"nested", {{"x", "y"}}}};
@@ -66,7 +66,7 @@ TEST(JSONFile, saveCreatesMissingFoldersAndLoadsBackTheSameValue) {
     EXPECT_EQ(file.load(), value);
 }
 
-TEST(JSONFile, saveWritesIndentedTextWithSortedKeys) {
+TEST(JSONFile, SaveWritesIndentedTextWithSortedKeys) {
     TempDir dir;
     JSONFile file(dir / "state.json");
     nlohmann::json value = nlohmann::json::object();
@@ -85,7 +85,7 @@ TEST(JSONFile, saveWritesIndentedTextWithSortedKeys) {
               "}\n");
 }
 
-TEST(JSONFile, everySavedFileIsPrivateEvenWhenTheWriteFails) {
+TEST(JSONFile, EverySavedFileIsPrivateEvenWhenTheWriteFails) {
     TempDir dir;
     auto replaced = dir.write("replaced.json", "{}");
     auto failed = dir.write("failed.json", "{\"old\": 1}");
@@ -103,7 +103,7 @@ TEST(JSONFile, everySavedFileIsPrivateEvenWhenTheWriteFails) {
     EXPECT_EQ(TempDir::read(failed), "{\"old\": 1}");
 }
 
-TEST(JSONFile, aValueThatCannotBeWrittenLeavesTheFileUnchanged) {
+TEST(JSONFile, AValueThatCannotBeWrittenLeavesTheFileUnchanged) {
     TempDir dir;
     auto path = dir.write("state.json", "{\"old\": 1}");
 
@@ -113,7 +113,7 @@ TEST(JSONFile, aValueThatCannotBeWrittenLeavesTheFileUnchanged) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
-TEST(JSONFile, saveIntoAnUnwritablePlaceIsSilent) {
+TEST(JSONFile, SaveIntoAnUnwritablePlaceIsSilent) {
     TempDir dir;
     dir.write("blocker", "a file where the folder should be");
     JSONFile file(dir / "blocker/state.json");

@@ -7,7 +7,7 @@
 namespace {
 
 // Whatever the text, the output is the library's own, byte for byte.
-TEST(JSONText, writesWhatTheLibraryWrites) {
+TEST(JSONText, WritesWhatTheLibraryWrites) {
     std::string everyControl;
     for (int c = 0; c < 0x20; ++c) everyControl += static_cast<char>(c);
     const std::vector<std::string> texts = {

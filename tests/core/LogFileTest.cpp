@@ -39,7 +39,7 @@ std::vector<std::string> linesOf(const std::string& text) {
     return lines;
 }
 
-TEST(LogFile, aMissingFileIsCreatedWithTheHeaderAndEachBreakBecomesASpace) {
+TEST(LogFile, AMissingFileIsCreatedWithTheHeaderAndEachBreakBecomesASpace) {
     TempDir dir;
     LogFile log(dir / "state/Quillmarsh.log");
 
@@ -49,7 +49,7 @@ TEST(LogFile, aMissingFileIsCreatedWithTheHeaderAndEachBreakBecomesASpace) {
     EXPECT_EQ(permissionsOf(log.path()), 0600u);
 }
 
-TEST(LogFile, anEmptyFileGetsTheHeaderAndAFilledOneOnlyTheLine) {
+TEST(LogFile, AnEmptyFileGetsTheHeaderAndAFilledOneOnlyTheLine) {
     TempDir dir;
     LogFile empty(dir.write("empty.log", ""));
     LogFile filled(dir.write("filled.log", headerLine + "earlier\n"));
@@ -69,7 +69,7 @@ struct PrepareCase {
 
 class LogFilePrepare : public testing::TestWithParam<PrepareCase> {};
 
-TEST_P(LogFilePrepare, keepsOnlyAFileThatBeginsWithTheHeader) {
+TEST_P(LogFilePrepare, KeepsOnlyAFileThatBeginsWithTheHeader) {
     TempDir dir;
     auto path = dir / "logs/Quillmarsh.log";
     if (GetParam().contents) dir.write("logs/Quillmarsh.log", *GetParam().contents);
@@ -105,7 +105,7 @@ struct TrimCase {
 
 class LogFileTrim : public testing::TestWithParam<TrimCase> {};
 
-TEST_P(LogFileTrim, onlyALinePastTheBoundTrimsToTheNewestWholeLines) {
+TEST_P(LogFileTrim, OnlyALinePastTheBoundTrimsToTheNewestWholeLines) {
     TempDir dir;
     const std::string first = lineOf('1', GetParam().firstLength);
     const std::string second = lineOf('2', 40);
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Bound, LogFileTrim,
                                          TrimCase{"passesTheBoundByOneByte", 31, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LogFile, aTailWithoutLineBreaksIsKeptWhole) {
+TEST(LogFile, ATailWithoutLineBreaksIsKeptWhole) {
     TempDir dir;
     LogFile log(dir.write("Quillmarsh.log", headerLine + std::string(150, 'x')), 200);
 
@@ -139,7 +139,7 @@ TEST(LogFile, aTailWithoutLineBreaksIsKeptWhole) {
     EXPECT_EQ(TempDir::read(log.path()), headerLine + std::string(100, 'x') + stamp + "save: ok\n");
 }
 
-TEST(LogFile, rewritesMakeTheFilePrivateButAppendsLeaveItsPermissions) {
+TEST(LogFile, RewritesMakeTheFilePrivateButAppendsLeaveItsPermissions) {
     TempDir dir;
     LogFile log(dir.write("Quillmarsh.log", headerLine), 200);
     ::chmod(log.path().c_str(), 0644);
@@ -151,7 +151,7 @@ TEST(LogFile, rewritesMakeTheFilePrivateButAppendsLeaveItsPermissions) {
     EXPECT_EQ(permissionsOf(log.path()), 0600u);
 }
 
-TEST(LogFile, aFailedAppendKeepsTheEarlierLines) {
+TEST(LogFile, AFailedAppendKeepsTheEarlierLines) {
     TempDir dir;
     LogFile log(dir.write("Quillmarsh.log", headerLine + "earlier\n"));
     {
@@ -169,7 +169,7 @@ struct ConcurrentCase {
 
 class LogFileConcurrent : public testing::TestWithParam<ConcurrentCase> {};
 
-TEST_P(LogFileConcurrent, twoThreadsAddingAtOnceNeverMixTheirLines) {
+TEST_P(LogFileConcurrent, TwoThreadsAddingAtOnceNeverMixTheirLines) {
     TempDir dir;
     // Each line takes many writes, so lines that were not kept apart would mix.
     SysCallsGuard guard;
@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(Bounds, LogFileConcurrent,
                                          ConcurrentCase{"trimming", 4096}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(LogFile, theSharedLogCanBePointedElsewhere) {
+TEST(LogFile, TheSharedLogCanBePointedElsewhere) {
     LogCapture capture;
 
     appLog().add("quit: requested");
@@ -244,7 +244,7 @@ struct SharedPathCase {
 
 class LogFileSharedPath : public testing::TestWithParam<SharedPathCase> {};
 
-TEST_P(LogFileSharedPath, followsTheStateHome) {
+TEST_P(LogFileSharedPath, FollowsTheStateHome) {
     ScopedEnv home("HOME", "/home/someone");
     ScopedEnv state("XDG_STATE_HOME", GetParam().stateHome);
 

@@ -4,7 +4,7 @@
 
 namespace {
 
-TEST(PathNames, lastComponentIsTheLastNonEmptyPart) {
+TEST(PathNames, LastComponentIsTheLastNonEmptyPart) {
     const std::pair<const char*, const char*> cases[] = {
         {"/a/b", "b"},     {"/a/b/", "b"}, {"/a//b", "b"},  {"/a/b//", "b"}, {"//a", "a"},
         {"b", "b"},        {"a/b", "b"},   {"/", ""},       {"//", ""},      {"", ""},

@@ -31,7 +31,7 @@ void link(const std::string& target, const std::string& at) { fs::create_symlink
 
 // --- constants ----------------------------------------------------------------
 
-TEST(FilesConstants, holdTheFixedNames) {
+TEST(FilesConstants, HoldTheFixedNames) {
     EXPECT_EQ(Files::markdownSuffixes[0], ".md");
     EXPECT_EQ(Files::markdownSuffixes[1], ".markdown");
     EXPECT_EQ(Files::secretFolders.size(), 13u);
@@ -55,7 +55,7 @@ struct MarkdownCase {
 
 class IsMarkdown : public testing::TestWithParam<MarkdownCase> {};
 
-TEST_P(IsMarkdown, judges) {
+TEST_P(IsMarkdown, Judges) {
     EXPECT_EQ(Files::isMarkdown(GetParam().name), GetParam().markdown) << GetParam().name;
 }
 
@@ -87,7 +87,7 @@ struct PrivateCase {
 
 class IsPrivate : public testing::TestWithParam<PrivateCase> {};
 
-TEST_P(IsPrivate, judges) {
+TEST_P(IsPrivate, Judges) {
     std::string shown;
     for (auto& part : GetParam().parts) shown += "[" + part + "]";
     EXPECT_EQ(Files::isPrivate(GetParam().parts), GetParam().isPrivate) << shown;
@@ -132,7 +132,7 @@ struct LexicalCase {
 
 class Lexical : public testing::TestWithParam<LexicalCase> {};
 
-TEST_P(Lexical, judges) {
+TEST_P(Lexical, Judges) {
     const auto& c = GetParam();
     auto error = refusal([&] { Files::lexical(c.path, std::string("/home/u/docs")); });
     if (c.refusal) {
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Lexical, testing::Values(
     LexicalCase{".git/x.txt", kPrivate},
     LexicalCase{"a//b.txt", kPrivate}));
 
-TEST(FilesLexical, noFolderComesBeforeEveryOtherCheck) {
+TEST(FilesLexical, NoFolderComesBeforeEveryOtherCheck) {
     for (std::string path : {"a.md", "", "/etc/x.md", "a\\b.md", ".git/x.md", "a.txt", "a//b.md", "caf\xE9.md"}) {
         auto error = refusal([&] { Files::lexical(path, std::nullopt); });
         ASSERT_TRUE(error) << path;
@@ -191,7 +191,7 @@ TEST(FilesLexical, noFolderComesBeforeEveryOtherCheck) {
 
 // A name the page cannot be answered about is a request it could not have
 // made from a listing: refused whatever else is wrong with the path.
-TEST(FilesLexical, aPathThatIsNotUTF8IsRefusedWith400) {
+TEST(FilesLexical, APathThatIsNotUTF8IsRefusedWith400) {
     for (std::string path : {"caf\xE9.md", "caf\xE9/a.md", "a/\xC0\xAF.md", ".\xFF/a.md", "/etc/caf\xE9.md",
                              "caf\xE9.txt", "a/\xED\xA0\x80.md"}) {
         EXPECT_EQ(refusal([&] { Files::lexical(path, std::string("/home/u/docs")); }),
@@ -200,13 +200,13 @@ TEST(FilesLexical, aPathThatIsNotUTF8IsRefusedWith400) {
     }
 }
 
-TEST(FilesLexical, appendsThePathAsWrittenWithoutDoublingASlash) {
+TEST(FilesLexical, AppendsThePathAsWrittenWithoutDoublingASlash) {
     EXPECT_EQ(Files::lexical("Notes/Plan.MD", std::string("/home/u/docs")), "/home/u/docs/Notes/Plan.MD");
     EXPECT_EQ(Files::lexical("a.md", std::string("/home/u/docs/")), "/home/u/docs/a.md");
     EXPECT_EQ(Files::lexical("a.md", std::string("/")), "/a.md");
 }
 
-TEST(FilesLexical, touchesNoDisk) {
+TEST(FilesLexical, TouchesNoDisk) {
     // A folder that does not exist is judged on the text alone.
     EXPECT_EQ(Files::lexical("x/y.md", std::string("/nonexistent-quillmarsh/folder")),
               "/nonexistent-quillmarsh/folder/x/y.md");
@@ -214,14 +214,14 @@ TEST(FilesLexical, touchesNoDisk) {
 
 // --- realPath -------------------------------------------------------------------
 
-TEST(FilesRealPath, resolvesDotsAndKeepsMissingParts) {
+TEST(FilesRealPath, ResolvesDotsAndKeepsMissingParts) {
     EXPECT_EQ(Files::realPath("/"), "/");
     EXPECT_EQ(Files::realPath(""), "/");
     EXPECT_EQ(Files::realPath("/.."), "/");
     EXPECT_EQ(Files::realPath("/nonexistent-quillmarsh/./a/../b//c/"), "/nonexistent-quillmarsh/b/c");
 }
 
-TEST(FilesRealPath, followsRelativeAndAbsoluteLinks) {
+TEST(FilesRealPath, FollowsRelativeAndAbsoluteLinks) {
     TempDir dir;
     std::string root = Files::realPath(dir.path().string());
     fs::create_directories(dir / "real/sub");
@@ -234,7 +234,7 @@ TEST(FilesRealPath, followsRelativeAndAbsoluteLinks) {
     EXPECT_EQ(Files::realPath(dir / "rel/../x.md"), root + "/real/x.md");  // ".." after the link's target
 }
 
-TEST(FilesRealPath, aLongTargetIsReadWhole) {
+TEST(FilesRealPath, ALongTargetIsReadWhole) {
     TempDir dir;
     std::string root = Files::realPath(dir.path().string());
     std::string longName(200, 'n');
@@ -243,7 +243,7 @@ TEST(FilesRealPath, aLongTargetIsReadWhole) {
     EXPECT_EQ(Files::realPath(dir / "long/x.md"), target + "/x.md");
 }
 
-TEST(FilesRealPath, followsAtMost64LinksAndRefusesMore) {
+TEST(FilesRealPath, FollowsAtMost64LinksAndRefusesMore) {
     TempDir dir;
     std::string root = Files::realPath(dir.path().string());
     // A chain l0 -> l1 -> ... -> l65: 64 hops from l1 end on l65, a plain name;
@@ -271,48 +271,48 @@ protected:
     std::string folder;
 };
 
-TEST_F(FilesResolve, anExistingDocumentResolvesToItself) {
+TEST_F(FilesResolve, AnExistingDocumentResolvesToItself) {
     tmp.write("docs/notes/plan.md", "# Plan");
     EXPECT_EQ(Files::resolve("notes/plan.md", folder), folder + "/notes/plan.md");
 }
 
-TEST_F(FilesResolve, aDocumentThatDoesNotExistYetResolves) {
+TEST_F(FilesResolve, ADocumentThatDoesNotExistYetResolves) {
     EXPECT_EQ(Files::resolve("new/doc.md", folder), folder + "/new/doc.md");
 }
 
-TEST_F(FilesResolve, lexicalRefusalsPassThrough) {
+TEST_F(FilesResolve, LexicalRefusalsPassThrough) {
     EXPECT_EQ(refusal([&] { Files::resolve("a.md", std::nullopt); }), BridgeError(403, kNoFolder));
     EXPECT_EQ(resolveRefusal("../x.md"), BridgeError(403, kPrivate));
     EXPECT_EQ(resolveRefusal("/etc/x.md"), BridgeError(403, kNotRelative));
     EXPECT_EQ(resolveRefusal("a.txt"), BridgeError(403, kNotMarkdown));
 }
 
-TEST_F(FilesResolve, aLinkOutOfTheFolderLeavesIt) {
+TEST_F(FilesResolve, ALinkOutOfTheFolderLeavesIt) {
     std::string outside = tmp.write("outside.md", "secret");
     link(outside, folder + "/out.md");
     EXPECT_EQ(Files::lexical("out.md", folder), folder + "/out.md");
     EXPECT_EQ(resolveRefusal("out.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, aRelativeLinkUpAndOutLeavesIt) {
+TEST_F(FilesResolve, ARelativeLinkUpAndOutLeavesIt) {
     tmp.write("outside.md", "secret");
     link("../outside.md", folder + "/up.md");
     EXPECT_EQ(resolveRefusal("up.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, aLinkedFolderOutsideLeavesIt) {
+TEST_F(FilesResolve, ALinkedFolderOutsideLeavesIt) {
     fs::create_directories(tmp / "elsewhere");
     link("../elsewhere", folder + "/sub");
     EXPECT_EQ(resolveRefusal("sub/x.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, aLinkIntoASecretFolderInsideIsPrivate) {
+TEST_F(FilesResolve, ALinkIntoASecretFolderInsideIsPrivate) {
     tmp.write("docs/.ssh/id", "key");
     link(".ssh/id", folder + "/k.md");
     EXPECT_EQ(resolveRefusal("k.md"), BridgeError(403, kPrivate));
 }
 
-TEST_F(FilesResolve, aLinkToAHiddenFileOrFolderInsideIsPrivate) {
+TEST_F(FilesResolve, ALinkToAHiddenFileOrFolderInsideIsPrivate) {
     tmp.write("docs/.env", "TOKEN=1");
     fs::create_directories(folder + "/.git");
     link(".env", folder + "/env.md");
@@ -321,14 +321,14 @@ TEST_F(FilesResolve, aLinkToAHiddenFileOrFolderInsideIsPrivate) {
     EXPECT_EQ(resolveRefusal("g/x.md"), BridgeError(403, kPrivate));
 }
 
-TEST_F(FilesResolve, aLinkToAPlainFileInsideGivesThatFile) {
+TEST_F(FilesResolve, ALinkToAPlainFileInsideGivesThatFile) {
     // The Markdown test applies to the name as written, not to the target's.
     tmp.write("docs/notes.txt", "plain");
     link("notes.txt", folder + "/n.md");
     EXPECT_EQ(Files::resolve("n.md", folder), folder + "/notes.txt");
 }
 
-TEST_F(FilesResolve, aLinkToANameThatIsNotUTF8IsRefusedWith400) {
+TEST_F(FilesResolve, ALinkToANameThatIsNotUTF8IsRefusedWith400) {
     tmp.write("docs/caf\xE9.md", "x");
     fs::create_directories(folder + "/d\xE9j\xE0");
     link("caf\xE9.md", folder + "/cafe.md");
@@ -341,20 +341,20 @@ TEST_F(FilesResolve, aLinkToANameThatIsNotUTF8IsRefusedWith400) {
     }
 }
 
-TEST_F(FilesResolve, anAbsoluteLinkInsideIsAccepted) {
+TEST_F(FilesResolve, AnAbsoluteLinkInsideIsAccepted) {
     tmp.write("docs/real/a.md", "a");
     link(folder + "/real", folder + "/shortcut");
     EXPECT_EQ(Files::resolve("shortcut/a.md", folder), folder + "/real/a.md");
 }
 
-TEST_F(FilesResolve, theFolderItselfLeavesIt) {
+TEST_F(FilesResolve, TheFolderItselfLeavesIt) {
     link(".", folder + "/self.md");
     EXPECT_EQ(resolveRefusal("self.md"), BridgeError(403, kLeaves));
     link("..", folder + "/parent.md");
     EXPECT_EQ(resolveRefusal("parent.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, runningOutOfLinksIsRefusedWhereverTheRestLeads) {
+TEST_F(FilesResolve, RunningOutOfLinksIsRefusedWhereverTheRestLeads) {
     // Past the budget the rest of the path would be left to the system, which
     // follows its links wherever they lead: outside, in the last two cases.
     fs::create_directories(tmp / "outside");
@@ -375,14 +375,14 @@ TEST_F(FilesResolve, runningOutOfLinksIsRefusedWhereverTheRestLeads) {
     EXPECT_EQ(resolveRefusal("c2.md"), BridgeError(403, kLeaves));
 }
 
-TEST_F(FilesResolve, aFolderOpenedThroughALinkGivesRealPaths) {
+TEST_F(FilesResolve, AFolderOpenedThroughALinkGivesRealPaths) {
     // Like a folder opened through a link to it, or through a linked folder above it.
     link(folder, tmp / "docs-link");
     EXPECT_EQ(Files::resolve("a.md", tmp / "docs-link"), folder + "/a.md");
     EXPECT_EQ(Files::resolve("a.md", tmp / "docs-link/"), folder + "/a.md");
 }
 
-TEST_F(FilesResolve, beforeDiskSeesTheWrittenPathOnlyWhenTheDiskIsTouched) {
+TEST_F(FilesResolve, BeforeDiskSeesTheWrittenPathOnlyWhenTheDiskIsTouched) {
     std::vector<std::string> seen;
     Files::testSeams().beforeDisk = [&](const std::string& path) { seen.push_back(path); };
     link("notes.txt", folder + "/n.md");
@@ -393,7 +393,7 @@ TEST_F(FilesResolve, beforeDiskSeesTheWrittenPathOnlyWhenTheDiskIsTouched) {
     EXPECT_EQ(seen[0], folder + "/n.md");
 }
 
-TEST_F(FilesResolve, anUnreadableFolderIsTakenLiterally) {
+TEST_F(FilesResolve, AnUnreadableFolderIsTakenLiterally) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every folder";
     fs::create_directories(folder + "/locked");
     fs::permissions(folder + "/locked", fs::perms::none);
@@ -403,7 +403,7 @@ TEST_F(FilesResolve, anUnreadableFolderIsTakenLiterally) {
 
 // A batch remembers what it saw and looks names up from their folders; it must
 // come to the same answer as looking at each path alone, links and all.
-TEST_F(FilesResolve, aBatchAnswersAsSingleLookUpsDo) {
+TEST_F(FilesResolve, ABatchAnswersAsSingleLookUpsDo) {
     for (int i = 0; i < 5; ++i) tmp.write("docs/notes/n" + std::to_string(i) + ".md", "n");
     tmp.write("docs/real/a.md", "a");
     tmp.write("docs/.ssh/id", "key");

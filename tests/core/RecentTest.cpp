@@ -40,7 +40,7 @@ void PrintTo(const LoadCase& c, std::ostream* out) { *out << c.name; }
 
 class RecentLoad : public testing::TestWithParam<LoadCase> {};
 
-TEST_P(RecentLoad, keepsOnlyValidEntries) {
+TEST_P(RecentLoad, KeepsOnlyValidEntries) {
     TempDir dir;
     dir.write("recent.json", GetParam().contents);
     Recent recent(dir / "recent.json");
@@ -84,12 +84,12 @@ INSTANTIATE_TEST_SUITE_P(
                  {{"file", "/a.md", ""}, {"file", "/a.md", ""}}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Recent, missingFileGivesAnEmptyList) {
+TEST(Recent, MissingFileGivesAnEmptyList) {
     TempDir dir;
     EXPECT_TRUE(Recent(dir / "recent.json").items().empty());
 }
 
-TEST(Recent, addPutsFirstRemovesSameKindAndPathAndKeepsTen) {
+TEST(Recent, AddPutsFirstRemovesSameKindAndPathAndKeepsTen) {
     TempDir dir;
     Recent recent(dir / "recent.json");
     for (int i = 1; i <= 5; ++i) recent.add("file", "/d/" + std::to_string(i) + ".md");
@@ -115,7 +115,7 @@ TEST(Recent, addPutsFirstRemovesSameKindAndPathAndKeepsTen) {
     EXPECT_EQ(pathsOf(Recent(dir / "recent.json")), pathsOf(recent));
 }
 
-TEST(Recent, addMergesDuplicatesReadFromAHandEditedFile) {
+TEST(Recent, AddMergesDuplicatesReadFromAHandEditedFile) {
     TempDir dir;
     dir.write("recent.json",
               nlohmann::json::array({fileItem("file", "/a.md"), fileItem("file", "/b.md"), fileItem("file", "/a.md")})
@@ -125,7 +125,7 @@ TEST(Recent, addMergesDuplicatesReadFromAHandEditedFile) {
     EXPECT_EQ(recent.items(), (std::vector<Item>{{"file", "/a.md", "AAEC"}, {"file", "/b.md", ""}}));
 }
 
-TEST(Recent, fileFormatIsAPrivateArrayOfObjects) {
+TEST(Recent, FileFormatIsAPrivateArrayOfObjects) {
     TempDir dir;
     Recent recent(dir / "support/recent.json");
     recent.add("folder", "/docs");
@@ -140,7 +140,7 @@ TEST(Recent, fileFormatIsAPrivateArrayOfObjects) {
 
 // Such a path could neither be written to the file nor listed for the page:
 // one would stop every later save of the list.
-TEST(Recent, addLeavesOutAPathThatIsNotUTF8) {
+TEST(Recent, AddLeavesOutAPathThatIsNotUTF8) {
     TempDir dir;
     Recent recent(dir / "recent.json");
     recent.add("file", "/a.md");
@@ -152,7 +152,7 @@ TEST(Recent, addLeavesOutAPathThatIsNotUTF8) {
     EXPECT_EQ(pathsOf(Recent(dir / "recent.json")), (std::vector<std::string>{"file:/b.md", "file:/a.md"}));
 }
 
-TEST(Recent, removeAndClear) {
+TEST(Recent, RemoveAndClear) {
     TempDir dir;
     Recent recent(dir / "recent.json");
     recent.add("file", "/a.md");
@@ -173,7 +173,7 @@ TEST(Recent, removeAndClear) {
     EXPECT_EQ(nlohmann::json::parse(TempDir::read(dir / "recent.json")), nlohmann::json::array());
 }
 
-TEST(Recent, listingMarksWhatIsGoneOrOfTheOtherKind) {
+TEST(Recent, ListingMarksWhatIsGoneOrOfTheOtherKind) {
     TempDir dir;
     auto file = dir.write("notes/plan.md", "x");
     auto folder = dir / "notes";

@@ -70,7 +70,7 @@ struct LengthCase {
 
 class ReadBodyLength : public testing::TestWithParam<LengthCase> {};
 
-TEST_P(ReadBodyLength, checksOnlyDecimalIntegers) {
+TEST_P(ReadBodyLength, ChecksOnlyDecimalIntegers) {
     const auto& c = GetParam();
     for (bool streamed : {false, true}) {
         auto stream = std::make_shared<FakeStream>(c.body, 5);
@@ -120,26 +120,26 @@ INSTANTIATE_TEST_SUITE_P(Table, ReadBodyLength, testing::Values(
 
 // --- where the body comes from ----------------------------------------------------
 
-TEST(ReadBody, noBytesAndNoStreamIsEmpty) {
+TEST(ReadBody, NoBytesAndNoStreamIsEmpty) {
     EXPECT_EQ(Files::readBody(std::nullopt, nullptr, std::nullopt), "");
     EXPECT_EQ(Files::readBody(std::nullopt, nullptr, std::string("0")), "");
     EXPECT_EQ(refusal([] { Files::readBody(std::nullopt, nullptr, std::string("5")); }),
               BridgeError(400, kNotWhole));
 }
 
-TEST(ReadBody, bytesWinOverAStream) {
+TEST(ReadBody, BytesWinOverAStream) {
     auto stream = std::make_shared<FakeStream>("from the stream");
     EXPECT_EQ(Files::readBody(std::string("direct"), stream, std::nullopt), "direct");
     EXPECT_EQ(stream->opens, 0);
     EXPECT_EQ(stream->reads, 0);
 }
 
-TEST(ReadBody, directBytesAreNotSizeChecked) {
+TEST(ReadBody, DirectBytesAreNotSizeChecked) {
     std::string big(static_cast<size_t>(Files::maxBytes) + 1, 'a');
     EXPECT_EQ(Files::readBody(big, nullptr, std::nullopt).size(), big.size());
 }
 
-TEST(ReadBody, aStreamIsReadWholeIn64KiBChunksAndClosedOnce) {
+TEST(ReadBody, AStreamIsReadWholeIn64KiBChunksAndClosedOnce) {
     std::string text(200000, '\0');
     for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<char>(i * 7);  // binary, NULs included
     auto stream = std::make_shared<FakeStream>(text, 1 << 20);
@@ -150,25 +150,25 @@ TEST(ReadBody, aStreamIsReadWholeIn64KiBChunksAndClosedOnce) {
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, shortReadsAddUp) {
+TEST(ReadBody, ShortReadsAddUp) {
     auto stream = std::make_shared<FakeStream>("a body in small pieces", 3);
     EXPECT_EQ(Files::readBody(std::nullopt, stream, std::string("22")), "a body in small pieces");
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, aStreamOfExactlyTheLimitPasses) {
+TEST(ReadBody, AStreamOfExactlyTheLimitPasses) {
     auto stream = std::make_shared<FakeStream>(std::string(static_cast<size_t>(Files::maxBytes), 'm'));
     EXPECT_EQ(Files::readBody(std::nullopt, stream, std::nullopt).size(), static_cast<size_t>(Files::maxBytes));
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, aStreamOneBytePastTheLimitIsTooLarge) {
+TEST(ReadBody, AStreamOneBytePastTheLimitIsTooLarge) {
     auto stream = std::make_shared<FakeStream>(std::string(static_cast<size_t>(Files::maxBytes) + 1, 'm'));
     EXPECT_EQ(refusal([&] { Files::readBody(std::nullopt, stream, std::nullopt); }), BridgeError(413, "file too large"));
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, anEndlessStreamStopsAsSoonAsItPassesTheLimit) {
+TEST(ReadBody, AnEndlessStreamStopsAsSoonAsItPassesTheLimit) {
     auto stream = FakeStream::endless();
     // The declared length would match nothing; the size refusal comes first.
     EXPECT_EQ(refusal([&] { Files::readBody(std::nullopt, stream, std::string("1")); }),
@@ -177,7 +177,7 @@ TEST(ReadBody, anEndlessStreamStopsAsSoonAsItPassesTheLimit) {
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, aStreamErrorIsRefusedWithItsDescription) {
+TEST(ReadBody, AStreamErrorIsRefusedWithItsDescription) {
     auto stream = std::make_shared<FakeStream>(std::string(300000, 'a'));
     stream->failAfter = 2;
     stream->description = "The network connection was lost.";
@@ -188,7 +188,7 @@ TEST(ReadBody, aStreamErrorIsRefusedWithItsDescription) {
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, aStreamErrorWithoutADescriptionSaysStreamError) {
+TEST(ReadBody, AStreamErrorWithoutADescriptionSaysStreamError) {
     auto stream = std::make_shared<FakeStream>("abc");
     stream->failAfter = 0;
     EXPECT_EQ(refusal([&] { Files::readBody(std::nullopt, stream, std::string("3")); }),
@@ -196,7 +196,7 @@ TEST(ReadBody, aStreamErrorWithoutADescriptionSaysStreamError) {
     EXPECT_EQ(stream->closes, 1);
 }
 
-TEST(ReadBody, aStreamThatThrowsIsClosedToo) {
+TEST(ReadBody, AStreamThatThrowsIsClosedToo) {
     struct Throwing : FakeStream {
         Throwing() : FakeStream("") {}
         ssize_t read(char*, size_t) override { throw std::runtime_error("boom"); }
@@ -216,7 +216,7 @@ struct SentCase {
 
 class CheckSaveBody : public testing::TestWithParam<SentCase> {};
 
-TEST_P(CheckSaveBody, needsAMatchingDecimalCount) {
+TEST_P(CheckSaveBody, NeedsAMatchingDecimalCount) {
     const auto& c = GetParam();
     auto error = refusal([&] { Files::checkSaveBody(c.body, c.sent); });
     if (c.accepted) {

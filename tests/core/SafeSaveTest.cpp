@@ -88,7 +88,7 @@ void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
 
 class SaveChecks : public testing::TestWithParam<CheckCase> {};
 
-TEST_P(SaveChecks, conflictsRefuseAndLeaveTheDiskAlone) {
+TEST_P(SaveChecks, ConflictsRefuseAndLeaveTheDiskAlone) {
     SaveFixture f;
     const auto& c = GetParam();
     fs::create_directories(f.dir / "docs");
@@ -127,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                     CheckCase{"deletedSinceReadOverwrite", std::nullopt, Files::version("old"), true, 0, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Save, sizeLimitIsCheckedBeforeTheDisk) {
+TEST(Save, SizeLimitIsCheckedBeforeTheDisk) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     std::string largest(Files::maxBytes, 'x');
@@ -141,7 +141,7 @@ TEST(Save, sizeLimitIsCheckedBeforeTheDisk) {
 }
 
 // With helper threads and without (then the same steps run one after another).
-TEST(Save, aRefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
+TEST(Save, ARefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
     ConcurrentQueue helpers("test.save.helpers", 4);
     for (Queue* queue : {static_cast<Queue*>(&helpers), static_cast<Queue*>(nullptr)}) {
         SCOPED_TRACE(queue ? "helpers" : "inline");
@@ -175,7 +175,7 @@ std::vector<std::string> openVersionsOf(const std::string& path) {
     return found;
 }
 
-TEST(Save, theReplacedVersionIsLetGoOnceTheSaveIsDone) {
+TEST(Save, TheReplacedVersionIsLetGoOnceTheSaveIsDone) {
     ConcurrentQueue helpers("test.save.helpers", 4);
     // A large document with helpers and without (then closed on this thread).
     const std::pair<std::size_t, Queue*> cases[] = {
@@ -198,7 +198,7 @@ TEST(Save, theReplacedVersionIsLetGoOnceTheSaveIsDone) {
     }
 }
 
-TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
+TEST(Save, TheFolderMustExistAndTheTargetMustNotBeAFolder) {
     SaveFixture f;
     EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", {.backups = &f.backups}); }),
               BridgeError(400, "the folder does not exist"));
@@ -210,7 +210,7 @@ TEST(Save, theFolderMustExistAndTheTargetMustNotBeAFolder) {
               BridgeError(404, "the file no longer exists"));
 }
 
-TEST(Save, anUnreadableTargetIsNeverTakenForAbsent) {
+TEST(Save, AnUnreadableTargetIsNeverTakenForAbsent) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     fs::create_symlink(f.doc("b.md"), f.doc("a.md"));
@@ -220,7 +220,7 @@ TEST(Save, anUnreadableTargetIsNeverTakenForAbsent) {
     EXPECT_TRUE(fs::is_symlink(f.doc()));
 }
 
-TEST(Save, backupsKeepWhatThisProcessDidNotWrite) {
+TEST(Save, BackupsKeepWhatThisProcessDidNotWrite) {
     SaveFixture f;
     f.write("from an earlier session");
 
@@ -246,7 +246,7 @@ TEST(Save, backupsKeepWhatThisProcessDidNotWrite) {
     EXPECT_EQ(f.backupFiles().size(), 2u);
 }
 
-TEST(Save, theAnswerNamesTheRouteAndTheBackup) {
+TEST(Save, TheAnswerNamesTheRouteAndTheBackup) {
     SaveFixture f;
     f.write("old");
     auto saved = Files::save("new", f.doc(), Files::version("old"), {.backups = &f.backups});
@@ -265,7 +265,7 @@ TEST(Save, theAnswerNamesTheRouteAndTheBackup) {
     EXPECT_EQ(TempDir::read(f.doc()), "newer");
 }
 
-TEST(Save, theDocumentsPermissionsAreKept) {
+TEST(Save, TheDocumentsPermissionsAreKept) {
     SaveFixture f;
     for (mode_t mode : {0600, 0640, 0444}) {
         f.write("old");
@@ -279,7 +279,7 @@ TEST(Save, theDocumentsPermissionsAreKept) {
     EXPECT_EQ(permissionsOf(f.doc()), 0600u);
 }
 
-TEST(Save, aSavedDocumentAndItsFolderAreFlushedInThatOrder) {
+TEST(Save, ASavedDocumentAndItsFolderAreFlushedInThatOrder) {
     SaveFixture f;
     f.write("old");
     SysCallsGuard guard;
@@ -304,7 +304,7 @@ TEST(Save, aSavedDocumentAndItsFolderAreFlushedInThatOrder) {
     EXPECT_EQ(events, (std::vector<std::string>{"flush file", "rename", "flush folder docs"}));
 }
 
-TEST(Save, aFailedFolderFlushAfterTheRenameIsLoggedNotRefused) {
+TEST(Save, AFailedFolderFlushAfterTheRenameIsLoggedNotRefused) {
     SaveFixture f;
     f.write("old");
     {
@@ -317,7 +317,7 @@ TEST(Save, aFailedFolderFlushAfterTheRenameIsLoggedNotRefused) {
     EXPECT_EQ(f.log.messages(), std::vector<std::string>{"save: folder not flushed after the rename, error 5"});
 }
 
-TEST(Save, aFailedFlushIsAFailedSaveAndIsNeverRetried) {
+TEST(Save, AFailedFlushIsAFailedSaveAndIsNeverRetried) {
     SaveFixture f;
     f.write("old");
     FaultInjection fail(SysCall::fsync, 1, EIO);
@@ -328,7 +328,7 @@ TEST(Save, aFailedFlushIsAFailedSaveAndIsNeverRetried) {
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 }
 
-TEST(Save, aDocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
+TEST(Save, ADocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     auto appear = FaultInjection::before(SysCall::renameNoReplace, 1, [&] { f.write("another program's"); });
@@ -338,7 +338,7 @@ TEST(Save, aDocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 }
 
-TEST(Save, withoutNoReplaceSupportANewDocumentIsStillPlaced) {
+TEST(Save, WithoutNoReplaceSupportANewDocumentIsStillPlaced) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     FaultInjection unsupported(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
@@ -384,7 +384,7 @@ private:
     std::string folder_;
 };
 
-TEST(SaveReplacementRoute, aFolderThatRefusesNewNamesFallsBackToWritingInPlace) {
+TEST(SaveReplacementRoute, AFolderThatRefusesNewNamesFallsBackToWritingInPlace) {
     SaveFixture f;
     f.write("old");
     auto inode = inodeOf(f.doc());
@@ -403,7 +403,7 @@ TEST(SaveReplacementRoute, aFolderThatRefusesNewNamesFallsBackToWritingInPlace) 
     EXPECT_TRUE(f.cacheLeftovers().empty());
 }
 
-TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
+TEST(SaveReplacementRoute, OnlyPermissionErrorsFallBack) {
     SaveFixture f;
     f.write("old");
     for (int error : {EACCES, EPERM}) {
@@ -427,7 +427,7 @@ TEST(SaveReplacementRoute, onlyPermissionErrorsFallBack) {
     EXPECT_TRUE(f.cacheLeftovers().empty());
 }
 
-TEST(SaveReplacementRoute, shorterAndLongerTextsReplaceTheWholeDocument) {
+TEST(SaveReplacementRoute, ShorterAndLongerTextsReplaceTheWholeDocument) {
     SaveFixture f;
     f.write("a rather long old text");
     Files::save("short", f.doc(), Files::version("a rather long old text"), {.viaReplacementFolder = true});
@@ -467,7 +467,7 @@ class SaveFaults : public testing::TestWithParam<SweepCase> {};
 
 // Writes that stop half-way, then fail for good: the document is cut off and
 // the old bytes cannot go back. The whole new text must not be thrown away.
-TEST(SaveReplacementRoute, aDocumentLeftCutOffKeepsTheNewTextForBackups) {
+TEST(SaveReplacementRoute, ADocumentLeftCutOffKeepsTheNewTextForBackups) {
     SaveFixture f;
     f.write(std::string(100, 'o'));
     SysCallsGuard guard;
@@ -497,7 +497,7 @@ TEST(SaveReplacementRoute, aDocumentLeftCutOffKeepsTheNewTextForBackups) {
     EXPECT_TRUE(f.cacheLeftovers().empty());
 }
 
-TEST(SaveReplacementRoute, interruptedSavesAreKeptOnlyWhenWholeAndSettled) {
+TEST(SaveReplacementRoute, InterruptedSavesAreKeptOnlyWhenWholeAndSettled) {
     SaveFixture f;
     const std::string base = f.dir / "cache/Quillmarsh";
     auto copyIn = [&](const std::string& folder, const std::string& name, const std::string& bytes) {
@@ -525,7 +525,7 @@ TEST(SaveReplacementRoute, interruptedSavesAreKeptOnlyWhenWholeAndSettled) {
     EXPECT_EQ(TempDir::read(f.dir / "elsewhere/linked.md"), "behind a link");
 }
 
-TEST_P(SaveFaults, neverTornNeverLostNeverAFalseSuccess) {
+TEST_P(SaveFaults, NeverTornNeverLostNeverAFalseSuccess) {
     const auto& c = GetParam();
     const std::size_t scale = c.large ? 400 : 1;
     const std::string oldText(5000 * scale, 'o');

@@ -28,7 +28,7 @@ struct FindCase {
 
 class SupportFolderFind : public testing::TestWithParam<FindCase> {};
 
-TEST_P(SupportFolderFind, takesOverTheEarlierFolderOnlyWhenItIsTheOnlyOne) {
+TEST_P(SupportFolderFind, TakesOverTheEarlierFolderOnlyWhenItIsTheOnlyOne) {
     const auto& c = GetParam();
     TempDir dataHome;
     LogCapture log;
@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
                              {notMoved}}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SupportFolder, existenceIsJudgedOnThePathsNotOnWhatStandsThere) {
+TEST(SupportFolder, ExistenceIsJudgedOnThePathsNotOnWhatStandsThere) {
     TempDir dataHome;
     LogCapture log;
     dataHome.write("LornWick", "a file under the earlier name");
@@ -77,7 +77,7 @@ struct DataHomeCase {
 
 class SupportFolderDataHome : public testing::TestWithParam<DataHomeCase> {};
 
-TEST_P(SupportFolderDataHome, followsTheDataHome) {
+TEST_P(SupportFolderDataHome, FollowsTheDataHome) {
     ScopedEnv home("HOME", "/home/someone");
     ScopedEnv data("XDG_DATA_HOME", GetParam().dataHome);
 

@@ -7,7 +7,7 @@
 
 namespace {
 
-TEST(RandomText, randomUUIDIsAVersion4UUIDInUpperCaseAndNeverRepeats) {
+TEST(RandomText, RandomUUIDIsAVersion4UUIDInUpperCaseAndNeverRepeats) {
     std::set<std::string> seen;
     for (int i = 0; i < 64; ++i) {
         std::string uuid = randomUUID();
@@ -20,7 +20,7 @@ TEST(RandomText, randomUUIDIsAVersion4UUIDInUpperCaseAndNeverRepeats) {
     EXPECT_EQ(seen.size(), 64u);
 }
 
-TEST(TemporaryNames, onlyNamesOurMakerGivesAreOurs) {
+TEST(TemporaryNames, OnlyNamesOurMakerGivesAreOurs) {
     std::string made = TemporaryNames::make();
     EXPECT_TRUE(TemporaryNames::isOurTemporaryName(made)) << made;
     EXPECT_EQ(made.substr(0, 12), ".quillmarsh-");

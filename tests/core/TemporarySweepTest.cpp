@@ -45,7 +45,7 @@ struct Planted {
     bool removed;
 };
 
-TEST(TemporarySweep, removesOnlyOldRegularFilesWithOurNames) {
+TEST(TemporarySweep, RemovesOnlyOldRegularFilesWithOurNames) {
     TempDir dir;
     const std::string docs = dir / "docs";
     auto ours = [] { return TemporaryNames::make(); };
@@ -94,7 +94,7 @@ TEST(TemporarySweep, removesOnlyOldRegularFilesWithOurNames) {
     EXPECT_EQ(TempDir::read(dir / "docs/target.md"), "a document");
 }
 
-TEST(TemporarySweep, aFileWhoseLockIsHeldStaysUntilItIsLetGo) {
+TEST(TemporarySweep, AFileWhoseLockIsHeldStaysUntilItIsLetGo) {
     TempDir dir;
     std::string orphan = dir.write("docs/" + TemporaryNames::make(), "half a save");
     makeOld(orphan);
@@ -113,7 +113,7 @@ TEST(TemporarySweep, aFileWhoseLockIsHeldStaysUntilItIsLetGo) {
     EXPECT_FALSE(exists(orphan));
 }
 
-TEST(TemporarySweep, theEntryBudgetBoundsTheWalk) {
+TEST(TemporarySweep, TheEntryBudgetBoundsTheWalk) {
     TempDir dir;
     for (int i = 0; i < 4; ++i) makeOld(dir.write("docs/" + TemporaryNames::make(), "x"));
     auto counts = Files::sweepTemporaries(dir / "docs", Clock::now(), {.maxEntries = 2});
@@ -124,7 +124,7 @@ TEST(TemporarySweep, theEntryBudgetBoundsTheWalk) {
 
 // The writers hold their lock from the create until the rename: a sweep that
 // runs at that moment, with no age rule at all, still leaves the file alone.
-TEST(TemporarySweep, writersHoldTheLockUntilTheRename) {
+TEST(TemporarySweep, WritersHoldTheLockUntilTheRename) {
     TempDir dir;
     ScopedEnv cache("XDG_CACHE_HOME", dir / "cache");
     const std::string docs = dir / "docs";
@@ -148,7 +148,7 @@ TEST(TemporarySweep, writersHoldTheLockUntilTheRename) {
 }
 
 // The lock helps the sweep; a save never depends on it.
-TEST(TemporarySweep, aSaveGoesOnWhenTheLockCannotBeTaken) {
+TEST(TemporarySweep, ASaveGoesOnWhenTheLockCannotBeTaken) {
     TempDir dir;
     dir.write("docs/a.md", "old");
     FaultInjection noLocks(SysCall::flock, 1, ENOLCK, FaultInjection::Repeat::always);

@@ -16,7 +16,7 @@ bool jsonAccepts(const std::string& text) {
     }
 }
 
-TEST(UTF8, agreesWithTheJSONLibrary) {
+TEST(UTF8, AgreesWithTheJSONLibrary) {
     struct {
         const char* name;
         std::string bytes;
