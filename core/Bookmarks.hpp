@@ -18,6 +18,12 @@ public:
     virtual void leaveScope(const std::string& path) = 0;
 };
 
+// A bookmark as Open Recent keeps it: none when the desktop made none.
+inline std::optional<std::string> bookmarkOrNone(std::string bookmark) {
+    if (bookmark.empty()) return std::nullopt;
+    return bookmark;
+}
+
 // The Linux desktop's bookmarks: none at all.
 class NoBookmarks final : public Bookmarks {
 public:

@@ -90,7 +90,7 @@ void Bridge::tidyAtLaunch() {
         std::vector<std::pair<std::string, int>> places;
         for (const Recent::Item& item : recent_.items()) {
             if (item.kind == "folder") {
-                places.emplace_back(item.path, 64);
+                places.emplace_back(item.path, wholeTree);
             } else if (auto slash = item.path.rfind('/'); slash != std::string::npos) {
                 places.emplace_back(slash == 0 ? "/" : item.path.substr(0, slash), 1);
             }

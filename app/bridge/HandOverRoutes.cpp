@@ -50,8 +50,7 @@ void HandOverRoutes::handOver(std::vector<std::string> paths) {
                 continue;
             }
             bookmarks_.enterScope(path);
-            std::string bookmark = bookmarks_.make(path);
-            checked.accepted.emplace_back(path, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));
+            checked.accepted.emplace_back(path, bookmarkOrNone(bookmarks_.make(path)));
         }
         return checked;
     };

@@ -42,9 +42,8 @@ void OpenFolder::open(const std::string& folder) {
     bookmarks_.enterScope(folder);
     set(real);
     // The bookmark is of the folder as chosen, so a later launch finds it the same way.
-    std::string bookmark = bookmarks_.make(folder);
-    recent_.add("folder", folder, bookmark.empty() ? std::nullopt : std::optional<std::string>(bookmark));
-    background_.async([real] { sweepTemporaries(real, 64); });
+    recent_.add("folder", folder, bookmarkOrNone(bookmarks_.make(folder)));
+    background_.async([real] { sweepTemporaries(real, wholeTree); });
 }
 
 void OpenFolder::close() {

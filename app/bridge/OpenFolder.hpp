@@ -13,10 +13,13 @@
 #include "core/Dispatch.hpp"
 #include "core/FolderWatcher.hpp"
 #include "core/Recent.hpp"
+#include "core/TemporarySweep.hpp"
 
 // Removes what killed saves left below `folder` (see Files::sweepTemporaries),
 // `depth` folder levels deep, and logs the counts when there were any. Never throws.
 void sweepTemporaries(const std::string& folder, int depth);
+// The depth of a sweep of a whole folder.
+inline const int wholeTree = Files::SweepOptions{}.maxDepth;
 
 class OpenFolder {
 public:

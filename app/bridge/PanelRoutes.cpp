@@ -14,11 +14,6 @@ namespace {
 // The longest name the save panel is given at first, in user-perceived characters.
 constexpr std::size_t suggestedNameMax = 200;
 
-std::optional<std::string> asBookmark(std::string bookmark) {
-    if (bookmark.empty()) return std::nullopt;
-    return bookmark;
-}
-
 }  // namespace
 
 PanelRoutes::PanelRoutes(Responder& responder, Queue& io, Panels& panels, Bookmarks& bookmarks, OpenFolder& folder,
@@ -81,7 +76,7 @@ void PanelRoutes::chooseFiles(const ApiRequest& request) {
         nlohmann::json files = nlohmann::json::array();
         for (const auto& path : result.paths) {
             bookmarks_.enterScope(path);
-            recent_.add("file", path, asBookmark(bookmarks_.make(path)));
+            recent_.add("file", path, bookmarkOrNone(bookmarks_.make(path)));
             files.push_back(handles_.chosenFile(path));
         }
         return {{"cancelled", false}, {"files", files}};
@@ -97,7 +92,7 @@ void PanelRoutes::chooseFile(const ApiRequest& request) {
         const std::string& path = result.paths.front();
         UTF8::checkFileName(path);
         bookmarks_.enterScope(path);
-        recent_.add("file", path, asBookmark(bookmarks_.make(path)));
+        recent_.add("file", path, bookmarkOrNone(bookmarks_.make(path)));
         nlohmann::json answer = handles_.chosenFile(path);
         answer["cancelled"] = false;
         return answer;

@@ -54,11 +54,7 @@ void Responder::answering(const std::shared_ptr<SchemeTask>& task, const std::fu
     }
 }
 
-void Responder::onMain(std::function<void()> job) {
-    main_.post([alive = alive_, job = std::move(job)] {
-        if (*alive) job();
-    });
-}
+void Responder::onMain(std::function<void()> job) { main_.post(whileAlive(std::move(job))); }
 
 void Responder::stop(const std::shared_ptr<SchemeTask>& task) {
     QUILLMARSH_ONLY_ON(main_);

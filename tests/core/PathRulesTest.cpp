@@ -17,11 +17,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kNoFolder = "no folder is open";
-const std::string kNotRelative = "path must be relative to the folder";
-const std::string kPrivate = "path may not contain '..', '.', empty parts, hidden files or private folders";
-const std::string kNotMarkdown = "only .md and .markdown files";
-const std::string kLeaves = "path leaves the folder";
+const std::string noFolderMessage = "no folder is open";
+const std::string notRelativeMessage = "path must be relative to the folder";
+const std::string privateMessage = "path may not contain '..', '.', empty parts, hidden files or private folders";
+const std::string notMarkdownMessage = "only .md and .markdown files";
+const std::string leavesMessage = "path leaves the folder";
 const std::string kNotUTF8 = "the file name is not valid UTF-8";
 
 
@@ -154,38 +154,38 @@ INSTANTIATE_TEST_SUITE_P(Table, Lexical, testing::Values(
     LexicalCase{".github/readme.md", std::nullopt},
     LexicalCase{".notes/x.md", std::nullopt},
     LexicalCase{".config/other/x.md", std::nullopt},
-    LexicalCase{"a.txt", kNotMarkdown},
-    LexicalCase{"a.md.txt", kNotMarkdown},
-    LexicalCase{"notes/README", kNotMarkdown},
-    LexicalCase{"a//b.md", kPrivate},
-    LexicalCase{"a/b.md/", kPrivate},
-    LexicalCase{"./a.md", kPrivate},
-    LexicalCase{"a/../b.md", kPrivate},
-    LexicalCase{".", kPrivate},
-    LexicalCase{"..", kPrivate},
-    LexicalCase{".hidden.md", kPrivate},
-    LexicalCase{"docs/.hidden.md", kPrivate},
-    LexicalCase{".git/x.md", kPrivate},
-    LexicalCase{"docs/.SSH/x.md", kPrivate},
-    LexicalCase{".Trash/x.md", kPrivate},
-    LexicalCase{".config/GCloud/x.md", kPrivate},
-    LexicalCase{".\xD1\x95sh/id.md", kPrivate},
-    LexicalCase{"/etc/x.md", kNotRelative},
-    LexicalCase{"a\\b.md", kNotRelative},
-    LexicalCase{"", kNotRelative},
-    LexicalCase{std::string("a\0b.md", 6), kNotRelative},
-    LexicalCase{"/", kNotRelative},
+    LexicalCase{"a.txt", notMarkdownMessage},
+    LexicalCase{"a.md.txt", notMarkdownMessage},
+    LexicalCase{"notes/README", notMarkdownMessage},
+    LexicalCase{"a//b.md", privateMessage},
+    LexicalCase{"a/b.md/", privateMessage},
+    LexicalCase{"./a.md", privateMessage},
+    LexicalCase{"a/../b.md", privateMessage},
+    LexicalCase{".", privateMessage},
+    LexicalCase{"..", privateMessage},
+    LexicalCase{".hidden.md", privateMessage},
+    LexicalCase{"docs/.hidden.md", privateMessage},
+    LexicalCase{".git/x.md", privateMessage},
+    LexicalCase{"docs/.SSH/x.md", privateMessage},
+    LexicalCase{".Trash/x.md", privateMessage},
+    LexicalCase{".config/GCloud/x.md", privateMessage},
+    LexicalCase{".\xD1\x95sh/id.md", privateMessage},
+    LexicalCase{"/etc/x.md", notRelativeMessage},
+    LexicalCase{"a\\b.md", notRelativeMessage},
+    LexicalCase{"", notRelativeMessage},
+    LexicalCase{std::string("a\0b.md", 6), notRelativeMessage},
+    LexicalCase{"/", notRelativeMessage},
     // the order of the checks: relative first, then private, then Markdown
-    LexicalCase{"/.git/x.txt", kNotRelative},
-    LexicalCase{"a\\..\\b.txt", kNotRelative},
-    LexicalCase{".git/x.txt", kPrivate},
-    LexicalCase{"a//b.txt", kPrivate}));
+    LexicalCase{"/.git/x.txt", notRelativeMessage},
+    LexicalCase{"a\\..\\b.txt", notRelativeMessage},
+    LexicalCase{".git/x.txt", privateMessage},
+    LexicalCase{"a//b.txt", privateMessage}));
 
 TEST(FilesLexical, NoFolderComesBeforeEveryOtherCheck) {
     for (std::string path : {"a.md", "", "/etc/x.md", "a\\b.md", ".git/x.md", "a.txt", "a//b.md", "caf\xE9.md"}) {
         auto error = refusal([&] { Files::lexical(path, std::nullopt); });
         ASSERT_TRUE(error) << path;
-        EXPECT_EQ(*error, BridgeError(403, kNoFolder)) << path;
+        EXPECT_EQ(*error, BridgeError(403, noFolderMessage)) << path;
     }
 }
 
@@ -281,35 +281,35 @@ TEST_F(FilesResolve, ADocumentThatDoesNotExistYetResolves) {
 }
 
 TEST_F(FilesResolve, LexicalRefusalsPassThrough) {
-    EXPECT_EQ(refusal([&] { Files::resolve("a.md", std::nullopt); }), BridgeError(403, kNoFolder));
-    EXPECT_EQ(resolveRefusal("../x.md"), BridgeError(403, kPrivate));
-    EXPECT_EQ(resolveRefusal("/etc/x.md"), BridgeError(403, kNotRelative));
-    EXPECT_EQ(resolveRefusal("a.txt"), BridgeError(403, kNotMarkdown));
+    EXPECT_EQ(refusal([&] { Files::resolve("a.md", std::nullopt); }), BridgeError(403, noFolderMessage));
+    EXPECT_EQ(resolveRefusal("../x.md"), BridgeError(403, privateMessage));
+    EXPECT_EQ(resolveRefusal("/etc/x.md"), BridgeError(403, notRelativeMessage));
+    EXPECT_EQ(resolveRefusal("a.txt"), BridgeError(403, notMarkdownMessage));
 }
 
 TEST_F(FilesResolve, ALinkOutOfTheFolderLeavesIt) {
     std::string outside = tmp.write("outside.md", "secret");
     link(outside, folder + "/out.md");
     EXPECT_EQ(Files::lexical("out.md", folder), folder + "/out.md");
-    EXPECT_EQ(resolveRefusal("out.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("out.md"), BridgeError(403, leavesMessage));
 }
 
 TEST_F(FilesResolve, ARelativeLinkUpAndOutLeavesIt) {
     tmp.write("outside.md", "secret");
     link("../outside.md", folder + "/up.md");
-    EXPECT_EQ(resolveRefusal("up.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("up.md"), BridgeError(403, leavesMessage));
 }
 
 TEST_F(FilesResolve, ALinkedFolderOutsideLeavesIt) {
     fs::create_directories(tmp / "elsewhere");
     link("../elsewhere", folder + "/sub");
-    EXPECT_EQ(resolveRefusal("sub/x.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("sub/x.md"), BridgeError(403, leavesMessage));
 }
 
 TEST_F(FilesResolve, ALinkIntoASecretFolderInsideIsPrivate) {
     tmp.write("docs/.ssh/id", "key");
     link(".ssh/id", folder + "/k.md");
-    EXPECT_EQ(resolveRefusal("k.md"), BridgeError(403, kPrivate));
+    EXPECT_EQ(resolveRefusal("k.md"), BridgeError(403, privateMessage));
 }
 
 TEST_F(FilesResolve, ALinkToAHiddenFileOrFolderInsideIsPrivate) {
@@ -317,8 +317,8 @@ TEST_F(FilesResolve, ALinkToAHiddenFileOrFolderInsideIsPrivate) {
     fs::create_directories(folder + "/.git");
     link(".env", folder + "/env.md");
     link(".git", folder + "/g");
-    EXPECT_EQ(resolveRefusal("env.md"), BridgeError(403, kPrivate));
-    EXPECT_EQ(resolveRefusal("g/x.md"), BridgeError(403, kPrivate));
+    EXPECT_EQ(resolveRefusal("env.md"), BridgeError(403, privateMessage));
+    EXPECT_EQ(resolveRefusal("g/x.md"), BridgeError(403, privateMessage));
 }
 
 TEST_F(FilesResolve, ALinkToAPlainFileInsideGivesThatFile) {
@@ -349,9 +349,9 @@ TEST_F(FilesResolve, AnAbsoluteLinkInsideIsAccepted) {
 
 TEST_F(FilesResolve, TheFolderItselfLeavesIt) {
     link(".", folder + "/self.md");
-    EXPECT_EQ(resolveRefusal("self.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("self.md"), BridgeError(403, leavesMessage));
     link("..", folder + "/parent.md");
-    EXPECT_EQ(resolveRefusal("parent.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("parent.md"), BridgeError(403, leavesMessage));
 }
 
 TEST_F(FilesResolve, RunningOutOfLinksIsRefusedWhereverTheRestLeads) {
@@ -372,7 +372,7 @@ TEST_F(FilesResolve, RunningOutOfLinksIsRefusedWhereverTheRestLeads) {
         EXPECT_EQ(resolveRefusal(path), BridgeError(403, "path goes through too many links")) << path.substr(0, 40);
     }
     // Within the budget a chain is followed as ever, and here leaves the folder.
-    EXPECT_EQ(resolveRefusal("c2.md"), BridgeError(403, kLeaves));
+    EXPECT_EQ(resolveRefusal("c2.md"), BridgeError(403, leavesMessage));
 }
 
 TEST_F(FilesResolve, AFolderOpenedThroughALinkGivesRealPaths) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-const std::string kNotWhole = "not saved: the text did not arrive whole; nothing was written, try again";
+const std::string notWholeMessage = "not saved: the text did not arrive whole; nothing was written, try again";
 
 // A stream that hands out `total` bytes (or endlessly many) in pieces of at
 // most `piece`, optionally failing after `failAfter` reads, and records how it
@@ -83,7 +83,7 @@ TEST_P(ReadBodyLength, ChecksOnlyDecimalIntegers) {
             EXPECT_FALSE(error) << c.declared.value_or("(none)") << (streamed ? " streamed" : "");
         } else {
             ASSERT_TRUE(error) << c.declared.value_or("(none)");
-            EXPECT_EQ(*error, BridgeError(400, kNotWhole));
+            EXPECT_EQ(*error, BridgeError(400, notWholeMessage));
         }
     }
 }
@@ -124,7 +124,7 @@ TEST(ReadBody, NoBytesAndNoStreamIsEmpty) {
     EXPECT_EQ(Files::readBody(std::nullopt, nullptr, std::nullopt), "");
     EXPECT_EQ(Files::readBody(std::nullopt, nullptr, std::string("0")), "");
     EXPECT_EQ(refusal([] { Files::readBody(std::nullopt, nullptr, std::string("5")); }),
-              BridgeError(400, kNotWhole));
+              BridgeError(400, notWholeMessage));
 }
 
 TEST(ReadBody, BytesWinOverAStream) {
@@ -223,7 +223,7 @@ TEST_P(CheckSaveBody, NeedsAMatchingDecimalCount) {
         EXPECT_FALSE(error) << c.sent.value_or("(none)");
     } else {
         ASSERT_TRUE(error) << c.sent.value_or("(none)");
-        EXPECT_EQ(*error, BridgeError(400, kNotWhole));
+        EXPECT_EQ(*error, BridgeError(400, notWholeMessage));
     }
 }
 

@@ -22,8 +22,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kChanged = "the file was changed on disk since you opened it";
-const char* const kDeleted = "the file was deleted or moved on disk since you opened it";
+const char* const changedMessage = "the file was changed on disk since you opened it";
+const char* const deletedMessage = "the file was deleted or moved on disk since you opened it";
 
 // A folder of documents, a backup folder and a cache for the replacement
 // route, all inside one temporary folder; the log goes to a file of its own.
@@ -119,11 +119,11 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(CheckCase{"newWithBaseNew", std::nullopt, "new", false, 0, ""},
                     CheckCase{"newWithEmptyBase", std::nullopt, "", false, 0, ""},
                     CheckCase{"sameBase", "old", "{disk}", false, 0, ""},
-                    CheckCase{"staleBase", "changed by another program", Files::version("old"), false, 409, kChanged},
+                    CheckCase{"staleBase", "changed by another program", Files::version("old"), false, 409, changedMessage},
                     CheckCase{"staleBaseOverwrite", "changed by another program", Files::version("old"), true, 0, ""},
-                    CheckCase{"baseNewButExists", "old", "new", false, 409, kChanged},
-                    CheckCase{"emptyBaseButExists", "old", "", false, 409, kChanged},
-                    CheckCase{"deletedSinceRead", std::nullopt, Files::version("old"), false, 409, kDeleted},
+                    CheckCase{"baseNewButExists", "old", "new", false, 409, changedMessage},
+                    CheckCase{"emptyBaseButExists", "old", "", false, 409, changedMessage},
+                    CheckCase{"deletedSinceRead", std::nullopt, Files::version("old"), false, 409, deletedMessage},
                     CheckCase{"deletedSinceReadOverwrite", std::nullopt, Files::version("old"), true, 0, ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -151,7 +151,7 @@ TEST(Save, ARefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
         EXPECT_EQ(refusal([&] {
                       Files::save(large, f.doc(), Files::version("old"), {.backups = &f.backups, .helpers = queue});
                   }),
-                  BridgeError(409, kChanged));
+                  BridgeError(409, changedMessage));
         EXPECT_EQ(TempDir::read(f.doc()), "changed by another program");
         EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 
@@ -333,7 +333,7 @@ TEST(Save, ADocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
     fs::create_directories(f.dir / "docs");
     auto appear = FaultInjection::before(SysCall::renameNoReplace, 1, [&] { f.write("another program's"); });
     EXPECT_EQ(refusal([&] { Files::save("mine", f.doc(), "new", {.backups = &f.backups}); }),
-              BridgeError(409, kChanged));
+              BridgeError(409, changedMessage));
     EXPECT_EQ(TempDir::read(f.doc()), "another program's");
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
 }

@@ -9,22 +9,14 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include "tests/shell/MainContext.hpp"
+
 #include <atomic>
 #include <stdexcept>
 #include <thread>
 #include <vector>
 
 namespace {
-
-// Iterates the default main context until `done` holds; false after 10 s.
-bool runUntil(const std::function<bool()>& done) {
-    gint64 deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-    return true;
-}
 
 TEST(GlibMainQueue, JobsRunOnTheMainThreadInTheOrderPosted) {
     GlibMainQueue main;

@@ -6,6 +6,8 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 
+#include "tests/shell/MainContext.hpp"
+
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -65,16 +67,6 @@ TEST(GuardedCallback, WithoutAnAnswerItTellsWhetherTheBodyFinished) {
     }));
     EXPECT_EQ(ran, 2);
     EXPECT_EQ(log.messages().size(), 1u);
-}
-
-// Iterates the default main context until `done` holds; false after 10 s.
-bool runUntil(const std::function<bool()>& done) {
-    gint64 deadline = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-    while (!done()) {
-        if (g_get_monotonic_time() > deadline) return false;
-        if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
-    }
-    return true;
 }
 
 struct IdleState {
