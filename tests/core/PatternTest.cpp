@@ -35,3 +35,18 @@ TEST(Pattern, ReplacesEveryMatchLiterally) {
 TEST(Pattern, ABrokenPatternIsAProgramFault) {
     EXPECT_THROW(Pattern("[a-"), std::logic_error);
 }
+
+#include "core/PluginId.hpp"
+
+TEST(PluginId, TwoToFortyLowerCaseLettersDigitsOrHyphensAfterALetter) {
+    const std::string forty = "a" + std::string(39, 'b');
+    struct Case {
+        std::string id;
+        bool valid;
+    };
+    const Case cases[] = {
+        {"ab", true},  {forty, true},  {forty + "c", false}, {"a", false},  {"Ab", false},
+        {"1a", false}, {"a_b", false}, {"a-9", true},        {"ab\n", false}, {"", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PluginId::isValid(c.id), c.valid) << c.id;
+}
