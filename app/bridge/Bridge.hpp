@@ -22,6 +22,7 @@
 #include "app/bridge/OpenFolder.hpp"
 #include "app/bridge/PanelRoutes.hpp"
 #include "app/bridge/Platform.hpp"
+#include "app/bridge/PluginFolderRoutes.hpp"
 #include "app/bridge/ProgramName.hpp"
 #include "app/bridge/RecentRoutes.hpp"
 #include "app/bridge/Responder.hpp"
@@ -30,6 +31,7 @@
 #include "app/bridge/VersionCache.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
+#include "core/PluginFolderStore.hpp"
 #include "core/Recent.hpp"
 
 class Bridge {
@@ -78,6 +80,7 @@ public:
     FileHandles& handles() { return handles_; }
     // On io only.
     Recent& recent() { return recent_; }
+    PluginFolderStore& pluginFolders() { return pluginFolders_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
 
@@ -87,6 +90,8 @@ private:
     const std::string support_;
     // The Open Recent list; on io only.
     Recent recent_;
+    // The folders chosen for the page's plugins; on io only.
+    PluginFolderStore pluginFolders_;
     // The one backup keeper, shared by every save; safe from any thread.
     Backups backups_;
     // Before the groups and the queues: answers and posts to the main thread
@@ -107,6 +112,7 @@ private:
     RecentRoutes recentRoutes_;
     PanelRoutes panels_;
     HandOverRoutes handOver_;
+    PluginFolderRoutes pluginFolderRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "core/PathNames.hpp"
+#include "app/bridge/PanelRunner.hpp"
 #include "app/bridge/ProgramName.hpp"
 #include "core/BridgeError.hpp"
 #include "core/Characters.hpp"
@@ -35,15 +36,7 @@ void PanelRoutes::addRoutes(RouteTable& table) {
 
 void PanelRoutes::runPanel(const std::shared_ptr<SchemeTask>& task, PanelOptions options,
                            std::function<nlohmann::json(const PanelResult&)> completion) {
-    responder_.onMain([this, task, options = std::move(options), completion = std::move(completion)]() mutable {
-        // The panel ends on the main thread, perhaps after the Bridge is gone.
-        panels_.runPanel(options, responder_.whileAlive([this, task, completion = std::move(completion)](
-                                                            PanelResult result) {
-            io_.async([this, task, completion, result = std::move(result)] {
-                responder_.answering(task, [&] { responder_.sendJSON(task, 200, completion(result)); });
-            });
-        }));
-    });
+    ::runPanel(responder_, io_, panels_, task, std::move(options), std::move(completion));
 }
 
 void PanelRoutes::chooseFolder(const ApiRequest& request) {

@@ -46,6 +46,9 @@ struct PanelOptions {
     // File name extensions the panel offers ("md", "markdown"); empty: any.
     std::vector<std::string> extensions;
     std::string message;
+    // The text of the panel's default button; empty for the platform's own
+    // ("Open", "Save").
+    std::string acceptLabel;
     // Absolute folder to start in; empty for the platform's default place.
     std::string startFolder;
     // Save panels: the name shown at first.

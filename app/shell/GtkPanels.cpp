@@ -49,7 +49,9 @@ void GtkPanels::runPanel(const PanelOptions& options, std::function<void(PanelRe
     GtkFileChooserAction action = options.kind == PanelOptions::Kind::save ? GTK_FILE_CHOOSER_ACTION_SAVE
                                   : options.folders && !options.files   ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER
                                                                         : GTK_FILE_CHOOSER_ACTION_OPEN;
-    const char* accept = action == GTK_FILE_CHOOSER_ACTION_SAVE ? "_Save" : "_Open";
+    const char* accept = !options.acceptLabel.empty()                 ? options.acceptLabel.c_str()
+                         : action == GTK_FILE_CHOOSER_ACTION_SAVE ? "_Save"
+                                                                  : "_Open";
     // The file chooser has no message line of its own; the message is its title.
     GtkFileChooserNative* chooser =
         gtk_file_chooser_native_new(options.message.c_str(), window_, action, accept, "_Cancel");

@@ -274,6 +274,7 @@ void Console::runPanel(const PanelOptions& options, std::function<void(PanelResu
           {"multiple", options.multiple},
           {"extensions", options.extensions},
           {"message", options.message},
+          {"accept", options.acceptLabel},
           {"start", options.startFolder},
           {"name", options.suggestedName}});
     PanelResult answer;
