@@ -146,7 +146,8 @@ TEST(PluginFolderRoutes, CreatingNeedsAFolderAndATextThatFits) {
     EXPECT_EQ(TempDir::read(h.dir / "plugin/a b.md"), "first");
     EXPECT_EQ(TempDir::read(h.dir / "plugin/a b 2.md"), "second");
 
-    Answer large = h.request("POST", route + "/create" + plugin + "&name=big", std::string(PluginFolder::fileMax + 1, 'x'));
+    Answer large =
+        h.request("POST", route + "/create" + plugin + "&name=big", std::string(PluginFolder::fileMax + 1, 'x'));
     EXPECT_EQ(large.status, 413);
     EXPECT_EQ(large.error(), "file too large");
     Answer binary = h.request("POST", route + "/create" + plugin + "&name=bin", std::string("\xff\xfe", 2));

@@ -65,7 +65,9 @@ void PrintTo(const NameCase& c, std::ostream* out) { *out << c.name; }
 
 class PluginFileName : public testing::TestWithParam<NameCase> {};
 
-TEST_P(PluginFileName, CleansTheProposedName) { EXPECT_EQ(PluginFolder::fileName(GetParam().proposed), GetParam().expected); }
+TEST_P(PluginFileName, CleansTheProposedName) {
+    EXPECT_EQ(PluginFolder::fileName(GetParam().proposed), GetParam().expected);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PluginFileName,
@@ -178,7 +180,8 @@ INSTANTIATE_TEST_SUITE_P(
                              [](const TempDir& dir, const TempDir& elsewhere) {
                                  fs::create_symlink(elsewhere / "secret.md", dir / "a.md");
                              }},
-                    SwapCase{"Pipe", [](const TempDir& dir, const TempDir&) { ::mkfifo((dir / "a.md").c_str(), 0600); }},
+                    SwapCase{"Pipe",
+                             [](const TempDir& dir, const TempDir&) { ::mkfifo((dir / "a.md").c_str(), 0600); }},
                     SwapCase{"Grown",
                              [](const TempDir& dir, const TempDir&) {
                                  dir.write("a.md", std::string(PluginFolder::fileMax + 1, 'x'));
@@ -222,7 +225,9 @@ class PluginCreatePlacing : public testing::TestWithParam<bool> {};
 TEST_P(PluginCreatePlacing, AnExistingFileIsNeverOverwritten) {
     TempDir dir;
     std::optional<FaultInjection> noRenameWithoutReplacing;
-    if (GetParam()) noRenameWithoutReplacing.emplace(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
+    if (GetParam()) {
+        noRenameWithoutReplacing.emplace(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
+    }
     dir.write("notes.md", "mine");
     fs::create_symlink(dir / "nowhere", dir / "notes 2.md");
     EXPECT_EQ(PluginFolder::create(dir.path(), "notes", "new"), "notes 3.md");
@@ -254,6 +259,10 @@ struct FaultCase {
     SysCall call;
     FaultInjection::Repeat repeat;
 };
+
+void PrintTo(const FaultCase& c, std::ostream* out) {
+    *out << sysCallName(c.call) << (c.repeat == FaultInjection::Repeat::once ? " once" : " always");
+}
 
 class PluginCreateFaults : public testing::TestWithParam<FaultCase> {};
 
