@@ -84,6 +84,11 @@ TEST(PluginFolderRoutes, TheChosenFolderIsListedKeptOnCancelAndRemembered) {
     chosen["cancelled"] = true;
     EXPECT_EQ(choose(h, PanelResult{false, {h.dir / "other"}}).json(), chosen);  // an earlier choice stays
     EXPECT_EQ(h.request("GET", route + plugin).json(), state("plugin", listed, false));
+    // A folder whose name could not be answered as text is refused, and the earlier one stays.
+    Answer notText = choose(h, PanelResult{true, {h.dir / "bad\xff"}});
+    EXPECT_EQ(notText.status, 400);
+    EXPECT_EQ(notText.error(), "the folder name is not valid UTF-8");
+    EXPECT_EQ(h.request("GET", route + plugin).json(), state("plugin", listed, false));
     // Other plugins have folders of their own.
     EXPECT_EQ(h.request("GET", route + "?plugin=another").json(), noFolder);
 
