@@ -16,8 +16,6 @@ namespace {
 constexpr const char* prefix = "/api/plugin-folder";
 // The longest plugin label the panel's message shows, in user-perceived characters.
 constexpr std::size_t labelMax = 60;
-// Whatever the method: a wrong plugin id is named before a wrong route.
-constexpr const char* methods[] = {"GET", "POST", "PUT", "DELETE", "PATCH", "HEAD", "OPTIONS"};
 
 bool isFolder(const std::string& path) {
     struct stat status;
@@ -42,9 +40,7 @@ PluginFolderRoutes::PluginFolderRoutes(Responder& responder, Queue& io, Panels& 
     : responder_(responder), io_(io), panels_(panels), bookmarks_(bookmarks), store_(store) {}
 
 void PluginFolderRoutes::addRoutes(RouteTable& table) {
-    for (const char* method : methods) {
-        table.addPrefix(method, prefix, StartOn::io, [this](ApiRequest& request) { route(request); });
-    }
+    table.addPrefix(anyMethod, prefix, StartOn::io, [this](ApiRequest& request) { route(request); });
 }
 
 void PluginFolderRoutes::route(const ApiRequest& request) {

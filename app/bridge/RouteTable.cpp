@@ -12,7 +12,7 @@ void RouteTable::addPrefix(std::string method, std::string path, StartOn startOn
 
 const Route* RouteTable::find(const std::string& method, const std::string& path) const {
     for (const Route& route : routes_) {
-        if (route.method != method) continue;
+        if (route.method != method && route.method != anyMethod) continue;
         if (route.path == path) return &route;
         if (route.prefix && path.size() > route.path.size() && path.starts_with(route.path) &&
             path[route.path.size()] == '/') {

@@ -18,7 +18,12 @@ enum class StartOn { main, io };
 // A handler may take the body out of the request (a save's may be 20 MiB).
 using RouteHandler = std::function<void(ApiRequest&)>;
 
+// The method of a row that takes every method: for groups that answer a
+// method they do not serve themselves.
+inline constexpr const char* anyMethod = "*";
+
 struct Route {
+    // A method, or anyMethod.
     std::string method;
     std::string path;
     // Matches `path` itself and everything below "path/".

@@ -43,7 +43,8 @@ TEST(PluginFolderRoutes, ABadPluginIsNamedBeforeABadRoute) {
     EXPECT_EQ(h.request("GET", route + "?plugin=abcdefghijklmnopqrstuvwxyz0123456789abcd").status, 200);
     for (const auto& [method, path] : {std::pair{"GET", route + "/choose"}, std::pair{"POST", route},
                                        std::pair{"PUT", route + "/create"}, std::pair{"POST", route + "/other"},
-                                       std::pair{"POST", route + "/"}, std::pair{"DELETE", route}}) {
+                                       std::pair{"POST", route + "/"}, std::pair{"DELETE", route},
+                                       std::pair{"PROPFIND", route}}) {
         Answer answer = h.request(method, path + plugin);
         EXPECT_EQ(answer.status, 404) << method << " " << path;
         EXPECT_EQ(answer.error(), "not found") << method << " " << path;
