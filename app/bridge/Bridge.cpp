@@ -25,6 +25,12 @@ nlohmann::json readInfo(const std::string& editor) {
     return parsed;
 }
 
+// A text member of the build information; "" when it is missing or not text.
+std::string textOf(const nlohmann::json& info, const char* key) {
+    auto found = info.find(key);
+    return found != info.end() && found->is_string() ? found->get<std::string>() : std::string();
+}
+
 }  // namespace
 
 const std::string& appName() {
@@ -43,6 +49,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       info(readInfo(editor)),
       platform_(platformServices),
       support_(SupportFolder::find(dataHome)),
+      settings_(support_ + "/settings.json", textOf(info, "version")),
       recent_(support_ + "/recent.json"),
       pluginFolders_(support_ + "/plugin-folders.json"),
       backups_(backupsFolder()),
@@ -61,7 +68,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       panels_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, recent_),
       handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
                 [this] { if (onOpenRequested) onOpenRequested(); }),
-      pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_) {
+      pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_),
+      settingsRoutes_(responder_, settings_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -70,6 +78,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     documents_.addRoutes(routes_);
     saveRoutes_.addRoutes(routes_);
     pluginFolderRoutes_.addRoutes(routes_);
+    settingsRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());

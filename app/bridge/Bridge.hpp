@@ -28,11 +28,13 @@
 #include "app/bridge/Responder.hpp"
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
+#include "app/bridge/SettingsRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
 #include "core/PluginFolderStore.hpp"
 #include "core/Recent.hpp"
+#include "core/Settings.hpp"
 
 class Bridge {
 public:
@@ -79,6 +81,7 @@ public:
     OpenFolder& folder() { return folder_; }
     FileHandles& handles() { return handles_; }
     // On io only.
+    Settings& settings() { return settings_; }
     Recent& recent() { return recent_; }
     PluginFolderStore& pluginFolders() { return pluginFolders_; }
     FileLocks& fileLocks() { return locks_; }
@@ -88,6 +91,8 @@ private:
     Platform platform_;
     // The folder that holds every remembered state.
     const std::string support_;
+    // The user's settings; on io only.
+    Settings settings_;
     // The Open Recent list; on io only.
     Recent recent_;
     // The folders chosen for the page's plugins; on io only.
@@ -113,6 +118,7 @@ private:
     PanelRoutes panels_;
     HandOverRoutes handOver_;
     PluginFolderRoutes pluginFolderRoutes_;
+    SettingsRoutes settingsRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
