@@ -44,6 +44,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       platform_(platformServices),
       support_(SupportFolder::find(dataHome)),
       recent_(support_ + "/recent.json"),
+      recovery_(support_ + "/recovery"),
       backups_(backupsFolder()),
       responder_(platform_.main),
       assets_(responder_, editor, token, productName()),
@@ -51,6 +52,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
               // On the watcher's queue; the page is told on the main thread,
               // and only while this bridge still exists.
               [this] { responder_.onMain([this] { if (onFolderChanged) onFolderChanged(); }); }),
+      documentBookmarks_(platform_.bookmarks, disk, io),
       infoRoutes_(responder_, platform_.workspace, editor, info, backupsFolder(),
                   [this] { if (onQuit) onQuit(); }),
       documents_(responder_, disk, io, folder_, handles_, locks_, versions_, recent_),
@@ -59,7 +61,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       recentRoutes_(responder_, recent_, folder_, handles_, platform_.bookmarks),
       panels_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, recent_),
       handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
-                [this] { if (onOpenRequested) onOpenRequested(); }) {
+                [this] { if (onOpenRequested) onOpenRequested(); }),
+      recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -67,6 +70,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     recentRoutes_.addRoutes(routes_);
     documents_.addRoutes(routes_);
     saveRoutes_.addRoutes(routes_);
+    recoveryRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -98,6 +102,8 @@ void Bridge::tidyAtLaunch() {
         for (auto& [folder, depth] : places) {
             listing.async([folder, depth] { sweepTemporaries(folder, depth); });
         }
+        // Keeps of recovery copies killed half-way leave theirs among the entries.
+        listing.async([folder = recovery_.folder()] { sweepTemporaries(folder, 1); });
     });
 }
 

@@ -13,6 +13,7 @@
 
 #include "app/bridge/ApiRequest.hpp"
 #include "app/bridge/AssetServer.hpp"
+#include "app/bridge/DocumentBookmarks.hpp"
 #include "app/bridge/DocumentRoutes.hpp"
 #include "app/bridge/FileHandles.hpp"
 #include "app/bridge/FileLocks.hpp"
@@ -24,6 +25,7 @@
 #include "app/bridge/Platform.hpp"
 #include "app/bridge/ProgramName.hpp"
 #include "app/bridge/RecentRoutes.hpp"
+#include "app/bridge/RecoveryRoutes.hpp"
 #include "app/bridge/Responder.hpp"
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
@@ -31,6 +33,7 @@
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
 #include "core/Recent.hpp"
+#include "core/RecoveryStore.hpp"
 
 class Bridge {
 public:
@@ -78,6 +81,8 @@ public:
     FileHandles& handles() { return handles_; }
     // On io only.
     Recent& recent() { return recent_; }
+    // On io only.
+    RecoveryStore& recovery() { return recovery_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
 
@@ -87,6 +92,8 @@ private:
     const std::string support_;
     // The Open Recent list; on io only.
     Recent recent_;
+    // The last copies of unsaved text; on io only.
+    RecoveryStore recovery_;
     // The one backup keeper, shared by every save; safe from any thread.
     Backups backups_;
     // Before the groups and the queues: answers and posts to the main thread
@@ -98,6 +105,8 @@ private:
     FileLocks locks_;
     VersionCache versions_;
     OpenFolder folder_;
+    // Bookmarks of documents with recovery copies; on io only.
+    DocumentBookmarks documentBookmarks_;
 
     RouteTable routes_;
     InfoRoutes infoRoutes_;
@@ -107,6 +116,7 @@ private:
     RecentRoutes recentRoutes_;
     PanelRoutes panels_;
     HandOverRoutes handOver_;
+    RecoveryRoutes recoveryRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
