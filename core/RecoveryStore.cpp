@@ -62,20 +62,18 @@ std::optional<nlohmann::json> readObject(const std::string& path) {
     return value;
 }
 
-// The entry as compact JSON. The text can be a large share of a megabyte
-// typed by the user: it is written straight out (JSONText) rather than
-// through the library's byte-by-byte escaper, after one check that it is
-// UTF-8 at all.
+// The entry as compact JSON, the text given as a JSON string literal.
 std::string entryBytes(const std::string& name, const std::optional<std::string>& location,
-                       const std::optional<std::string>& bookmark, const std::string& base, const std::string& text) {
-    for (const std::string* value : {&name, &base, &text, location ? &*location : &text}) {
+                       const std::optional<std::string>& bookmark, const std::string& base,
+                       std::string_view textLiteral) {
+    for (const std::string* value : {&name, &base, location ? &*location : &base}) {
         if (!UTF8::isValid(*value)) throw std::invalid_argument("recovery text is not valid UTF-8");
     }
     const auto savedAt = std::chrono::duration_cast<std::chrono::seconds>(
                              std::chrono::system_clock::now().time_since_epoch())
                              .count();
     std::string out;
-    out.reserve(text.size() + name.size() + base.size() + (location ? location->size() : 0) + 128);
+    out.reserve(textLiteral.size() + name.size() + base.size() + (location ? location->size() : 0) + 128);
     auto member = [&](std::string_view key, std::string_view value) {
         out += out.empty() ? "{" : ",";
         JSONText::appendString(out, key);
@@ -86,8 +84,8 @@ std::string entryBytes(const std::string& name, const std::optional<std::string>
     member("base", base);
     if (location) member("location", *location);
     if (bookmark && !bookmark->empty()) member("bookmark", *bookmark);
-    out += ",\"savedAt\":" + std::to_string(savedAt);
-    member("text", text);
+    out += ",\"savedAt\":" + std::to_string(savedAt) + ",\"text\":";
+    out += textLiteral;
     out += '}';
     return out;
 }
@@ -106,15 +104,26 @@ std::string RecoveryStore::entryPath(const std::string& id) const {
 
 void RecoveryStore::put(const std::string& id, const std::string& name, const std::optional<std::string>& location,
                         const std::optional<std::string>& bookmark, const std::string& base, const std::string& text) {
+    if (!UTF8::isValid(text)) throw std::invalid_argument("recovery text is not valid UTF-8");
+    std::string literal;
+    JSONText::appendString(literal, text);
+    putLiteral(id, name, location, bookmark, base, literal);
+}
+
+void RecoveryStore::putLiteral(const std::string& id, const std::string& name,
+                               const std::optional<std::string>& location, const std::optional<std::string>& bookmark,
+                               const std::string& base, std::string_view textLiteral) {
     // The id first: a refused request leaves no trace on disk.
     const std::string path = entryPath(id);
-    const std::string bytes = entryBytes(name, location, bookmark, base, text);
+    const std::string bytes = entryBytes(name, location, bookmark, base, textLiteral);
 
     makeFolder();
     auto& sys = sysCalls();
     // The steps of an atomic replace, each failure reported: this copy is the
     // user's only one, so the page must learn when it is not safely on disk.
-    // The file is private from its creation, never narrowed afterwards.
+    // (FileWrite::atomicReplace takes its folder flush as best effort, which
+    // suits remembered settings but not this.) The file is private from its
+    // creation, never narrowed afterwards.
     std::string temporaryPath;
     try {
         temporaryPath = folder_ + "/" + TemporaryNames::make();

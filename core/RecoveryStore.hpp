@@ -40,6 +40,13 @@ public:
     // the system's description of the failed step.
     void put(const std::string& id, const std::string& name, const std::optional<std::string>& location,
              const std::optional<std::string>& bookmark, const std::string& base, const std::string& text);
+    // put with the text given as a JSON string literal, quotes included,
+    // that is known to be well-formed (as a keep's body is checked): written
+    // into the entry as it is, so a large text is not decoded and escaped
+    // again on every keep.
+    void putLiteral(const std::string& id, const std::string& name, const std::optional<std::string>& location,
+                    const std::optional<std::string>& bookmark, const std::string& base,
+                    std::string_view textLiteral);
 
     // Throws 400 "bad recovery id", or 404 "nothing to recover with that id"
     // when the file is missing, unreadable or not a JSON object.

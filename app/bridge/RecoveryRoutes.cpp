@@ -9,23 +9,14 @@
 
 namespace {
 
-const std::string* stringMember(const nlohmann::json& object, const char* key) {
-    auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return nullptr;
-    return found->get_ptr<const std::string*>();
-}
-
-std::string stringOr(const nlohmann::json& object, const char* key, const std::string& otherwise) {
-    const std::string* value = stringMember(object, key);
-    return value ? *value : otherwise;
-}
 
 // Clear and open take their id leniently: a body that is not a JSON object
 // names no id, which the id rule then refuses.
 std::string idOf(const std::string& body) {
     auto parsed = nlohmann::json::parse(body, nullptr, /*allow_exceptions=*/false);
     if (!parsed.is_object()) return {};
-    return stringOr(parsed, "id", "");
+    auto id = parsed.find("id");
+    return id != parsed.end() && id->is_string() ? id->get<std::string>() : std::string();
 }
 
 // A document is there when a file is: a folder that took its place is not it.
@@ -53,27 +44,26 @@ void RecoveryRoutes::addRoutes(RouteTable& table) {
     table.add("POST", "/api/recovery/open", StartOn::io, [this](ApiRequest& request) { open(request); });
 }
 
-std::optional<std::string> RecoveryRoutes::documentOf(const nlohmann::json& body) const {
+std::optional<std::string> RecoveryRoutes::documentOf(const KeepBody& body) const {
     // Judged on the text alone: the document need not exist, and a keep must
     // never wait on the disk beyond writing the entry.
-    if (const std::string* path = stringMember(body, "path")) return Files::lexical(*path, folder_.current());
-    if (const std::string* file = stringMember(body, "file")) {
+    if (body.path) return Files::lexical(*body.path, folder_.current());
+    if (body.file) {
         // An unknown handle names no document: the text is still worth keeping.
         auto handles = handles_.current();
-        if (auto found = handles->find(*file); found != handles->end()) return found->second;
+        if (auto found = handles->find(*body.file); found != handles->end()) return found->second;
     }
     return std::nullopt;
 }
 
 void RecoveryRoutes::keep(const ApiRequest& request) {
-    auto body = nlohmann::json::parse(request.body, nullptr, /*allow_exceptions=*/false);
-    if (!body.is_object() || !stringMember(body, "text")) throw BridgeError(400, "recovery must be an object");
-    std::optional<std::string> location = documentOf(body);
+    auto body = KeepBody::read(request.body);
+    if (!body) throw BridgeError(400, "recovery must be an object");
+    std::optional<std::string> location = documentOf(*body);
     std::optional<std::string> bookmark;
     if (location) bookmark = documentBookmarks_.find(*location);
-    recovery_.put(stringOr(body, "id", ""), Characters::prefix(stringOr(body, "name", "Untitled.md"), maxName), location,
-                  bookmark, Characters::prefix(stringOr(body, "base", ""), maxBase),
-                  *body.at("text").get_ptr<const std::string*>());
+    recovery_.putLiteral(body->id.value_or(""), Characters::prefix(body->name.value_or("Untitled.md"), maxName),
+                         location, bookmark, Characters::prefix(body->base.value_or(""), maxBase), body->textLiteral);
     responder_.sendJSON(request.task, 200, {{"kept", true}});
 }
 

@@ -4,6 +4,7 @@
 // entry's document lives now. All on io, where the store and the handles live.
 #include "app/bridge/DocumentBookmarks.hpp"
 #include "app/bridge/FileHandles.hpp"
+#include "app/bridge/KeepBody.hpp"
 #include "app/bridge/OpenFolder.hpp"
 #include "app/bridge/Responder.hpp"
 #include "app/bridge/RouteTable.hpp"
@@ -30,7 +31,7 @@ private:
 
     // The absolute path of the document a keep names, if any; throws the
     // path rules' refusal.
-    std::optional<std::string> documentOf(const nlohmann::json& body) const;
+    std::optional<std::string> documentOf(const KeepBody& body) const;
 
     Responder& responder_;
     RecoveryStore& recovery_;

@@ -2,15 +2,18 @@
 // and finding an entry's document again.
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <ostream>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <ostream>
+#include <thread>
 
+#include "app/bridge/DocumentBookmarks.hpp"
 #include "core/TemporaryNames.hpp"
 #include "tests/support/BridgeHarness.hpp"
 
@@ -239,6 +242,69 @@ TEST(Recovery, ABookmarkMadeInTheBackgroundFollowsAMovedDocument) {
     fs::rename(f.h.dir / "docs/a.md", f.h.dir / "docs/moved/b.md");
     f.h.bookmarks.leadsTo["Qk0="] = folder + "/moved/b.md";
     EXPECT_EQ(f.open("moving-1").json(), json({{"path", "moved/b.md"}, {"name", "b.md"}}));
+}
+
+// The desktop's bookmark making, held until the test lets it answer.
+class HeldBookmarks final : public Bookmarks {
+public:
+    std::string make(const std::string&) override {
+        std::unique_lock lock(mutex_);
+        ++asked;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return released_; });
+        return answer_;
+    }
+    std::optional<std::string> resolve(const std::string&) override { return std::nullopt; }
+    bool enterScope(const std::string&) override { return false; }
+    void leaveScope(const std::string&) override {}
+
+    void release(std::string answer) {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        answer_ = std::move(answer);
+        changed_.notify_all();
+    }
+    int timesAsked() {
+        std::lock_guard lock(mutex_);
+        return asked;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool released_ = false;
+    std::string answer_;
+    int asked = 0;
+};
+
+TEST(RecoveryBookmarks, OneIsMadeAtATimeAndOneNotMadeIsAskedForAgain) {
+    HeldBookmarks desktop;
+    // The disk queue goes first, so no answer is posted to a queue that is gone.
+    SerialQueue io{"test.io"};
+    ConcurrentQueue disk{"test.disk"};
+    DocumentBookmarks bookmarks(desktop, disk, io);
+    auto find = [&] {
+        std::optional<std::string> found;
+        io.sync([&] { found = bookmarks.find("/d/a.md"); });
+        return found;
+    };
+    auto within = [](const std::function<bool()>& done) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+        return done();
+    };
+    // Keeps while the desktop is busy making it go on without and ask no more.
+    EXPECT_EQ(find(), std::nullopt);
+    EXPECT_EQ(find(), std::nullopt);
+    ASSERT_TRUE(within([&] { return desktop.timesAsked() == 1; }));
+    // None could be made: a later keep asks again.
+    desktop.release("");
+    ASSERT_TRUE(within([&] { return find(), desktop.timesAsked() >= 2; }));
+    desktop.release("Qk0=");
+    ASSERT_TRUE(within([&] { return find() == "Qk0="; }));
+    int asked = desktop.timesAsked();
+    EXPECT_EQ(find(), "Qk0=");
+    EXPECT_EQ(desktop.timesAsked(), asked);
 }
 
 // A keep killed before its rename leaves a hidden 1 MiB temporary file among
