@@ -48,7 +48,8 @@ public:
 };
 
 // The desktop's bookmarks (none are made, none resolve), except those a test
-// lays out: an entry of Open Recent whose bookmark leads somewhere else.
+// lays out: an entry of Open Recent whose bookmark leads somewhere else, a
+// document the desktop makes a bookmark for.
 class FakeBookmarks final : public Bookmarks {
 public:
     std::string make(const std::string& path) override;
