@@ -51,6 +51,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       support_(SupportFolder::find(dataHome)),
       settings_(support_ + "/settings.json", textOf(info, "version")),
       recent_(support_ + "/recent.json"),
+      recovery_(support_ + "/recovery"),
       pluginFolders_(support_ + "/plugin-folders.json"),
       backups_(backupsFolder()),
       responder_(platform_.main),
@@ -59,6 +60,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
               // On the watcher's queue; the page is told on the main thread,
               // and only while this bridge still exists.
               [this] { responder_.onMain([this] { if (onFolderChanged) onFolderChanged(); }); }),
+      documentBookmarks_(platform_.bookmarks, disk, io),
       infoRoutes_(responder_, platform_.workspace, editor, info, backupsFolder(),
                   [this] { if (onQuit) onQuit(); }),
       documents_(responder_, disk, io, folder_, handles_, locks_, versions_, recent_),
@@ -69,7 +71,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
                 [this] { if (onOpenRequested) onOpenRequested(); }),
       pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_),
-      settingsRoutes_(responder_, settings_) {
+      settingsRoutes_(responder_, settings_),
+      recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -79,6 +82,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     saveRoutes_.addRoutes(routes_);
     pluginFolderRoutes_.addRoutes(routes_);
     settingsRoutes_.addRoutes(routes_);
+    recoveryRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -110,6 +114,8 @@ void Bridge::tidyAtLaunch() {
         for (auto& [folder, depth] : places) {
             listing.async([folder, depth] { sweepTemporaries(folder, depth); });
         }
+        // Keeps of recovery copies killed half-way leave theirs among the entries.
+        listing.async([folder = recovery_.folder()] { sweepTemporaries(folder, 1); });
     });
 }
 

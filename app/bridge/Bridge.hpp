@@ -13,6 +13,7 @@
 
 #include "app/bridge/ApiRequest.hpp"
 #include "app/bridge/AssetServer.hpp"
+#include "app/bridge/DocumentBookmarks.hpp"
 #include "app/bridge/DocumentRoutes.hpp"
 #include "app/bridge/FileHandles.hpp"
 #include "app/bridge/FileLocks.hpp"
@@ -25,6 +26,7 @@
 #include "app/bridge/PluginFolderRoutes.hpp"
 #include "app/bridge/ProgramName.hpp"
 #include "app/bridge/RecentRoutes.hpp"
+#include "app/bridge/RecoveryRoutes.hpp"
 #include "app/bridge/Responder.hpp"
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
@@ -35,6 +37,7 @@
 #include "core/PluginFolderStore.hpp"
 #include "core/Recent.hpp"
 #include "core/Settings.hpp"
+#include "core/RecoveryStore.hpp"
 
 class Bridge {
 public:
@@ -83,6 +86,7 @@ public:
     // On io only.
     Settings& settings() { return settings_; }
     Recent& recent() { return recent_; }
+    RecoveryStore& recovery() { return recovery_; }
     PluginFolderStore& pluginFolders() { return pluginFolders_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
@@ -95,6 +99,8 @@ private:
     Settings settings_;
     // The Open Recent list; on io only.
     Recent recent_;
+    // The last copies of unsaved text; on io only.
+    RecoveryStore recovery_;
     // The folders chosen for the page's plugins; on io only.
     PluginFolderStore pluginFolders_;
     // The one backup keeper, shared by every save; safe from any thread.
@@ -108,6 +114,8 @@ private:
     FileLocks locks_;
     VersionCache versions_;
     OpenFolder folder_;
+    // Bookmarks of documents with recovery copies; on io only.
+    DocumentBookmarks documentBookmarks_;
 
     RouteTable routes_;
     InfoRoutes infoRoutes_;
@@ -119,6 +127,7 @@ private:
     HandOverRoutes handOver_;
     PluginFolderRoutes pluginFolderRoutes_;
     SettingsRoutes settingsRoutes_;
+    RecoveryRoutes recoveryRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it

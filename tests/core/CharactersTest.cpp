@@ -20,6 +20,21 @@ TEST(Characters, CountAndPrefixGoByUserPerceivedCharacters) {
     EXPECT_EQ(Characters::prefix(text, 9), text);
 }
 
+// ASCII text is counted without the break iterator; a non-ASCII letter at
+// the end sends the same text through it, so both ways must agree.
+TEST(Characters, CountOfASCIIAgreesWithTheBreakIterator) {
+    const std::pair<std::string, std::size_t> cases[] = {
+        {"plain", 5},  {"\r\n", 1},           {"\n\r", 2},          {"\r\r\n", 2},
+        {"a\r\nb", 3}, {"\r\n\r\n", 2},       {"\r", 1},             {std::string("\t\x01\x7f\0", 4), 4},
+        {"", 0},       {"x\r\n\n\r\ny", 5},
+    };
+    const std::string lastLetter = "\xC3\xA9";  // é, one code point
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(Characters::count(text), expected) << testing::PrintToString(text);
+        EXPECT_EQ(Characters::count(text + lastLetter), expected + 1) << testing::PrintToString(text);
+    }
+}
+
 TEST(Characters, PrefixWithinBytesEndsOnACharacterBoundary) {
     const std::string text = "a" + accented + flag + "z";  // boundaries at 0, 1, 4, 12, 13
     const std::pair<std::size_t, std::string> cases[] = {

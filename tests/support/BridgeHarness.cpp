@@ -17,6 +17,11 @@ void FakePlatform::runPanel(const PanelOptions& options, std::function<void(Pane
     main->post([done = std::move(done), result] { done(result); });
 }
 
+std::string FakeBookmarks::make(const std::string& path) {
+    auto found = makes.find(path);
+    return found == makes.end() ? std::string() : found->second;
+}
+
 std::optional<std::string> FakeBookmarks::resolve(const std::string& base64) {
     auto found = leadsTo.find(base64);
     if (found == leadsTo.end()) return std::nullopt;

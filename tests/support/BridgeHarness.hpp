@@ -48,16 +48,20 @@ public:
 };
 
 // The desktop's bookmarks (none are made, none resolve), except those a test
-// lays out: an entry of Open Recent whose bookmark leads somewhere else.
+// lays out: an entry of Open Recent whose bookmark leads somewhere else, a
+// document the desktop makes a bookmark for.
 class FakeBookmarks final : public Bookmarks {
 public:
-    std::string make(const std::string&) override { return {}; }
+    std::string make(const std::string& path) override;
     std::optional<std::string> resolve(const std::string& base64) override;
     bool enterScope(const std::string&) override { return false; }
     void leaveScope(const std::string&) override {}
 
     // Bookmark text to the path it resolves to; set before the Bridge asks.
     std::map<std::string, std::string> leadsTo;
+    // Path to the bookmark text made for it (none for any other path); set
+    // before the Bridge asks, which may be from any thread.
+    std::map<std::string, std::string> makes;
 };
 
 class BridgeHarness {
