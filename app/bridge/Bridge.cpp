@@ -44,6 +44,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       platform_(platformServices),
       support_(SupportFolder::find(dataHome)),
       recent_(support_ + "/recent.json"),
+      session_(support_ + "/session.json"),
       backups_(backupsFolder()),
       responder_(platform_.main),
       assets_(responder_, editor, token, productName()),
@@ -59,7 +60,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       recentRoutes_(responder_, recent_, folder_, handles_, platform_.bookmarks),
       panels_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, recent_),
       handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
-                [this] { if (onOpenRequested) onOpenRequested(); }) {
+                [this] { if (onOpenRequested) onOpenRequested(); }),
+      sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -67,6 +69,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     recentRoutes_.addRoutes(routes_);
     documents_.addRoutes(routes_);
     saveRoutes_.addRoutes(routes_);
+    sessionRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());

@@ -27,10 +27,12 @@
 #include "app/bridge/Responder.hpp"
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
+#include "app/bridge/SessionRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
 #include "core/Recent.hpp"
+#include "core/SessionStore.hpp"
 
 class Bridge {
 public:
@@ -78,6 +80,7 @@ public:
     FileHandles& handles() { return handles_; }
     // On io only.
     Recent& recent() { return recent_; }
+    SessionStore& session() { return session_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
 
@@ -87,6 +90,8 @@ private:
     const std::string support_;
     // The Open Recent list; on io only.
     Recent recent_;
+    // What was open last time; on io only.
+    SessionStore session_;
     // The one backup keeper, shared by every save; safe from any thread.
     Backups backups_;
     // Before the groups and the queues: answers and posts to the main thread
@@ -107,6 +112,7 @@ private:
     RecentRoutes recentRoutes_;
     PanelRoutes panels_;
     HandOverRoutes handOver_;
+    SessionRoutes sessionRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
