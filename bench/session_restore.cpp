@@ -1,4 +1,4 @@
-// POST /api/session/restore of a session whose documents all lie in its open
+// POST /api/session/restore of a session whose documents all lie in the open
 // folder, against the floor of what finding them again cannot avoid: one stat
 // and one realpath of each document.
 // Goal: at most 2 times the floor per document.
@@ -6,10 +6,16 @@
 // Timed for 2 and for 100 documents (the most a session keeps); the line
 // through the two medians splits each time into fixed cost and cost per
 // document (see BenchSupport.hpp). Each size has a Bridge of its own, so the
-// two sessions need not be written in turn. The fixed cost is printed, in
-// round trips over the floor's, but not judged: every restore reopens the
-// folder, which writes Open Recent to disk and flushes it, and the floor has
-// nothing of the kind.
+// two sessions need not be written in turn.
+//
+// The sessions timed for the goals were saved before their folder was
+// opened, so their restore reopens none: reopening the folder writes Open
+// Recent and flushes it to disk, milliseconds whose spread would swamp the
+// cost per document. A restore that does reopen it is timed beside them at
+// 100 documents and printed, not judged (the floor has nothing of the kind).
+// The fixed cost is printed in GET /api/build round trips over the floor's,
+// not judged either: every restore reads the session file and appends its
+// line to the log, disk work a round trip has no part of.
 #include <climits>
 #include <cstdlib>
 #include <sys/stat.h>
@@ -20,6 +26,7 @@
 #include <vector>
 
 #include "bench/support/BenchSupport.hpp"
+#include "core/LogFile.hpp"
 
 namespace {
 
@@ -40,23 +47,32 @@ int main() {
         std::ofstream(path) << "# Note " << i << "\n";
         paths.push_back(path);
     }
+    // Each restore logs a line: into a log of the benchmark's own, not the user's.
+    std::string userLog = LogFile::useSharedAt(home + "/Quillmarsh.log");
     bench::Goals goals;
     {
-        // A session saved as the page saves it: the folder open, its tabs by path.
-        auto sessionOf = [&](const std::string& name, int count) {
+        // Sessions saved as the page saves them. Without the folder: the
+        // documents chosen one by one, then the folder opened. With it: the
+        // folder open, its documents by path.
+        auto sessionOf = [&](const std::string& name, int count, bool withFolder) {
             auto bench = std::make_unique<bench::BenchBridge>(home + "/" + name);
-            bench->openFolder(folder.string());
+            if (withFolder) bench->openFolder(folder.string());
+            std::vector<std::string> handles;
+            if (!withFolder) handles = bench->chooseFiles({paths.begin(), paths.begin() + count});
             nlohmann::json tabs = nlohmann::json::array();
             nlohmann::json views = nlohmann::json::array();
             for (int i = 0; i < count; ++i) {
-                tabs.push_back({{"path", "projects/note " + std::to_string(i) + ".md"}});
+                if (withFolder) tabs.push_back({{"path", "projects/note " + std::to_string(i) + ".md"}});
+                else tabs.push_back({{"file", handles.at(static_cast<size_t>(i))}});
                 views.push_back({{"anchor", i}, {"head", i}, {"top", 0}});
             }
             bench->expect(200, "POST", "/api/session", nlohmann::json{{"tabs", tabs}, {"views", views}}.dump());
+            if (!withFolder) bench->openFolder(folder.string());
             return bench;
         };
-        auto small = sessionOf("small", smallCount);
-        auto large = sessionOf("large", largeCount);
+        auto small = sessionOf("small", smallCount, false);
+        auto large = sessionOf("large", largeCount, false);
+        auto reopening = sessionOf("reopening", largeCount, true);
 
         // The timed request: only the status is looked at, so the clock holds
         // the Bridge's work and not the parsing of its answer.
@@ -90,6 +106,8 @@ int main() {
         bool found = allFound(smallCount);
         restore(*large);
         found = found && allFound(largeCount);
+        restore(*reopening);
+        found = found && allFound(largeCount);
 
         volatile long sink = 0;
         auto floorOf = [&](int count) {
@@ -106,11 +124,12 @@ int main() {
                  {[&] { restore(*small); }, 20},
                  {[&] { floorOf(largeCount); }, 20},
                  {[&] { restore(*large); }, 20},
-                 large->roundTripWay(100)});
+                 large->roundTripWay(100),
+                 {[&] { restore(*reopening); }, 5}});
         bench::Line floor = bench::throughTwo(smallCount, medians[0], largeCount, medians[2]);
         bench::Line ours = bench::throughTwo(smallCount, medians[1], largeCount, medians[3]);
         double roundTrip = medians[4];
-        found = found && allFound(largeCount);  // the large restore ran last
+        found = found && allFound(largeCount);  // a restore of 100 ran last
         goals.holds("session_restore every document found", found, found ? "all found" : "some missing");
 
         std::printf("%d stat + realpath (floor): %.1f us; %d: %.1f us\n", smallCount, medians[0] * 1e6, largeCount,
@@ -120,13 +139,14 @@ int main() {
         std::printf("GET /api/build round trip: %.1f us\n", roundTrip * 1e6);
         bench::printLine("stat + realpath (floor)", floor, "document");
         bench::printLine("POST /api/session/restore", ours, "document");
-        std::printf("fixed cost over the floor's: %.1f round trips (not judged: the folder is reopened and Open "
-                    "Recent written)\n",
-                    (ours.fixed - floor.fixed) / roundTrip);
+        std::printf("fixed cost over the floor's: %.2f round trips (not judged)\n", (ours.fixed - floor.fixed) / roundTrip);
+        std::printf("POST /api/session/restore reopening the folder, %d documents: %.1f us (not judged)\n",
+                    largeCount, medians[5] * 1e6);
         std::printf("ratio of the totals at %d documents: %.2f x the floor (not judged: fixed cost weighs in)\n",
                     largeCount, medians[3] / medians[2]);
         goals.atMost("session_restore per document", bench::ratio(ours.perItem, floor.perItem), 2, "x the floor");
     }
+    LogFile::useSharedAt(userLog);
     fs::remove_all(home);
     return goals.exitCode();
 }
