@@ -51,6 +51,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       support_(SupportFolder::find(dataHome)),
       settings_(support_ + "/settings.json", textOf(info, "version")),
       recent_(support_ + "/recent.json"),
+      session_(support_ + "/session.json"),
       recovery_(support_ + "/recovery"),
       pluginFolders_(support_ + "/plugin-folders.json"),
       backups_(backupsFolder()),
@@ -72,7 +73,9 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
                 [this] { if (onOpenRequested) onOpenRequested(); }),
       pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_),
       settingsRoutes_(responder_, settings_),
-      recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks) {
+      recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks),
+
+      sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -83,6 +86,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     pluginFolderRoutes_.addRoutes(routes_);
     settingsRoutes_.addRoutes(routes_);
     recoveryRoutes_.addRoutes(routes_);
+    sessionRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());

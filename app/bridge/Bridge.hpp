@@ -31,6 +31,7 @@
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
 #include "app/bridge/SettingsRoutes.hpp"
+#include "app/bridge/SessionRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
@@ -38,6 +39,7 @@
 #include "core/Recent.hpp"
 #include "core/Settings.hpp"
 #include "core/RecoveryStore.hpp"
+#include "core/SessionStore.hpp"
 
 class Bridge {
 public:
@@ -86,6 +88,7 @@ public:
     // On io only.
     Settings& settings() { return settings_; }
     Recent& recent() { return recent_; }
+    SessionStore& session() { return session_; }
     RecoveryStore& recovery() { return recovery_; }
     PluginFolderStore& pluginFolders() { return pluginFolders_; }
     FileLocks& fileLocks() { return locks_; }
@@ -99,6 +102,8 @@ private:
     Settings settings_;
     // The Open Recent list; on io only.
     Recent recent_;
+    // What was open last time; on io only.
+    SessionStore session_;
     // The last copies of unsaved text; on io only.
     RecoveryStore recovery_;
     // The folders chosen for the page's plugins; on io only.
@@ -128,6 +133,7 @@ private:
     PluginFolderRoutes pluginFolderRoutes_;
     SettingsRoutes settingsRoutes_;
     RecoveryRoutes recoveryRoutes_;
+    SessionRoutes sessionRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
