@@ -46,6 +46,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       recent_(support_ + "/recent.json"),
       pluginFolders_(support_ + "/plugin-folders.json"),
       backups_(backupsFolder()),
+      autosave_(support_ + "/autosave.json", [this] { return autosaveDefault(); }),
       responder_(platform_.main),
       assets_(responder_, editor, token, productName()),
       folder_(io, listing, platform_.bookmarks, recent_,
@@ -61,7 +62,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       panels_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, recent_),
       handOver_(responder_, disk, io, platform_.bookmarks, folder_, handles_, recent_,
                 [this] { if (onOpenRequested) onOpenRequested(); }),
-      pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_) {
+      pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_),
+      autosaveRoutes_(responder_, autosave_, folder_, handles_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -70,6 +72,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     documents_.addRoutes(routes_);
     saveRoutes_.addRoutes(routes_);
     pluginFolderRoutes_.addRoutes(routes_);
+    autosaveRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -102,6 +105,11 @@ void Bridge::tidyAtLaunch() {
             listing.async([folder, depth] { sweepTemporaries(folder, depth); });
         }
     });
+}
+
+bool Bridge::autosaveDefault() const {
+    // default: wired to the settings by the lead
+    return true;
 }
 
 std::string Bridge::productName() const {

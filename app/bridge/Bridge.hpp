@@ -13,6 +13,7 @@
 
 #include "app/bridge/ApiRequest.hpp"
 #include "app/bridge/AssetServer.hpp"
+#include "app/bridge/AutoSaveRoutes.hpp"
 #include "app/bridge/DocumentRoutes.hpp"
 #include "app/bridge/FileHandles.hpp"
 #include "app/bridge/FileLocks.hpp"
@@ -29,6 +30,7 @@
 #include "app/bridge/RouteTable.hpp"
 #include "app/bridge/SaveRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
+#include "core/AutoSaveRules.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
 #include "core/PluginFolderStore.hpp"
@@ -62,6 +64,9 @@ public:
     // The name the start document shows: info["name"] when it is text, else appName.
     std::string productName() const;
     std::string backupsFolder() const { return support_ + "/Backups"; }
+    // Whether auto-save is on where no rule says otherwise; asked anew each
+    // time the auto-save rules need it. On io.
+    bool autosaveDefault() const;
 
     const std::string token;
     const std::string editor;
@@ -81,6 +86,7 @@ public:
     // On io only.
     Recent& recent() { return recent_; }
     PluginFolderStore& pluginFolders() { return pluginFolders_; }
+    AutoSaveRules& autosave() { return autosave_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
 
@@ -94,6 +100,8 @@ private:
     PluginFolderStore pluginFolders_;
     // The one backup keeper, shared by every save; safe from any thread.
     Backups backups_;
+    // Auto-save switched on or off per document or folder; on io only.
+    AutoSaveRules autosave_;
     // Before the groups and the queues: answers and posts to the main thread
     // stay possible until every job has finished.
     Responder responder_;
@@ -113,6 +121,7 @@ private:
     PanelRoutes panels_;
     HandOverRoutes handOver_;
     PluginFolderRoutes pluginFolderRoutes_;
+    AutoSaveRoutes autosaveRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
