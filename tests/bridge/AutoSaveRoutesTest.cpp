@@ -44,8 +44,12 @@ nlohmann::json state(nlohmann::json file, nlohmann::json folder, nlohmann::json 
 TEST(AutoSaveRoutes, FolderScopeIsStoredUnderTheDocumentsFolder) {
     AutoSaveBridge b;
     const std::string notes = b.root + "/notes";
+    const std::string file = b.h.bridge->autosave().path();
+    EXPECT_EQ(fs::path(file), fs::path(b.h.bridge->backupsFolder()).parent_path() / "autosave.json");
     EXPECT_EQ(b.h.request("GET", "/api/autosave?path=notes/plan.md").json(),
               state(nullptr, nullptr, nullptr, notes, true));
+    // Asking writes nothing.
+    EXPECT_FALSE(fs::exists(file));
 
     Answer answer = b.post("/api/autosave", {{"path", "notes/plan.md"}, {"scope", "folder"}, {"value", false}});
     EXPECT_EQ(answer.status, 200);
@@ -58,6 +62,11 @@ TEST(AutoSaveRoutes, FolderScopeIsStoredUnderTheDocumentsFolder) {
     answer = b.post("/api/autosave", {{"path", "notes/plan.md"}, {"scope", "file"}, {"value", true}});
     EXPECT_EQ(answer.json(), state(true, false, notes, notes, true));
     EXPECT_EQ(b.items(), (std::map<std::string, bool>{{"file:" + notes + "/plan.md", true}, {"folder:" + notes, false}}));
+
+    // The next launch finds the rules again.
+    b.h.makeBridge();
+    b.h.bridge->io.sync([&] { b.h.bridge->folder().set(b.root); });
+    EXPECT_EQ(b.h.request("GET", "/api/autosave?path=notes/plan.md").json(), state(true, false, notes, notes, true));
 }
 
 TEST(AutoSaveRoutes, AHandleNamesTheDocument) {
