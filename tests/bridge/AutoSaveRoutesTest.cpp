@@ -61,7 +61,8 @@ TEST(AutoSaveRoutes, FolderScopeIsStoredUnderTheDocumentsFolder) {
 
     answer = b.post("/api/autosave", {{"path", "notes/plan.md"}, {"scope", "file"}, {"value", true}});
     EXPECT_EQ(answer.json(), state(true, false, notes, notes, true));
-    EXPECT_EQ(b.items(), (std::map<std::string, bool>{{"file:" + notes + "/plan.md", true}, {"folder:" + notes, false}}));
+    EXPECT_EQ(b.items(),
+              (std::map<std::string, bool>{{"file:" + notes + "/plan.md", true}, {"folder:" + notes, false}}));
 
     // The next launch finds the rules again.
     b.h.makeBridge();
@@ -183,8 +184,8 @@ TEST(AutoSaveRoutes, RulesAreChangedAndRemovedByKey) {
 
     Answer changed = b.post("/api/autosave/rules", {{"key", "folder:/a"}, {"value", false}});
     EXPECT_EQ(changed.status, 200);
-    EXPECT_EQ(changed.json()["rules"][1], nlohmann::json::parse(
-                                              R"({"key": "folder:/a", "kind": "folder", "path": "/a", "value": false})"));
+    EXPECT_EQ(changed.json()["rules"][1],
+              nlohmann::json::parse(R"({"key": "folder:/a", "kind": "folder", "path": "/a", "value": false})"));
     for (const nlohmann::json& body : {nlohmann::json{{"key", "file:/a/doc.md"}, {"value", nullptr}},
                                        nlohmann::json{{"key", "folder:/a"}}}) {
         EXPECT_EQ(b.post("/api/autosave/rules", body).status, 200) << body;

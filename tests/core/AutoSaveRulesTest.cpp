@@ -112,7 +112,8 @@ TEST_P(AutoSaveLoad, KeepsOnlyWhatItWouldHaveWritten) {
 INSTANTIATE_TEST_SUITE_P(
     AutoSave, AutoSaveLoad,
     testing::Values(
-        LoadCase{"Valid", R"({"file:/a/b.md": false, "folder:/": true})", {{"file:/a/b.md", false}, {"folder:/", true}}},
+        LoadCase{"Valid", R"({"file:/a/b.md": false, "folder:/": true})",
+                 {{"file:/a/b.md", false}, {"folder:/", true}}},
         LoadCase{"OtherScopesDropped",
                  R"({"file:/a.md": true, "dir:/a": true, "file:a.md": true, "folder:": true, "File:/b.md": true,
                      "/c.md": false, "": true})",
