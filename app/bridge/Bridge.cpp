@@ -54,7 +54,10 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       session_(support_ + "/session.json"),
       recovery_(support_ + "/recovery"),
       pluginFolders_(support_ + "/plugin-folders.json"),
+      imageFolders_(support_ + "/image-folders.json"),
+      updateState_(support_ + "/update-check.json"),
       backups_(backupsFolder()),
+      autosave_(support_ + "/autosave.json", [this] { return autosaveDefault(); }),
       responder_(platform_.main),
       assets_(responder_, editor, token, productName()),
       folder_(io, listing, platform_.bookmarks, recent_,
@@ -74,8 +77,9 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       pluginFolderRoutes_(responder_, io, platform_.panels, platform_.bookmarks, pluginFolders_),
       settingsRoutes_(responder_, settings_),
       recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks),
+      sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks),
 
-      sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks) {
+      autosaveRoutes_(responder_, autosave_, folder_, handles_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -87,6 +91,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     settingsRoutes_.addRoutes(routes_);
     recoveryRoutes_.addRoutes(routes_);
     sessionRoutes_.addRoutes(routes_);
+    autosaveRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -121,6 +126,11 @@ void Bridge::tidyAtLaunch() {
         // Keeps of recovery copies killed half-way leave theirs among the entries.
         listing.async([folder = recovery_.folder()] { sweepTemporaries(folder, 1); });
     });
+}
+
+bool Bridge::autosaveDefault() const {
+    const auto& value = settings_.values()["autosaveDefault"];
+    return value.is_boolean() ? value.get<bool>() : true;
 }
 
 std::string Bridge::productName() const {

@@ -13,6 +13,7 @@
 
 #include "app/bridge/ApiRequest.hpp"
 #include "app/bridge/AssetServer.hpp"
+#include "app/bridge/AutoSaveRoutes.hpp"
 #include "app/bridge/DocumentBookmarks.hpp"
 #include "app/bridge/DocumentRoutes.hpp"
 #include "app/bridge/FileHandles.hpp"
@@ -33,6 +34,7 @@
 #include "app/bridge/SettingsRoutes.hpp"
 #include "app/bridge/SessionRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
+#include "core/AutoSaveRules.hpp"
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
 #include "core/PluginFolderStore.hpp"
@@ -69,6 +71,9 @@ public:
     // The name the start document shows: info["name"] when it is text, else appName.
     std::string productName() const;
     std::string backupsFolder() const { return support_ + "/Backups"; }
+    // Whether auto-save is on where no rule says otherwise; asked anew each
+    // time the auto-save rules need it. On io.
+    bool autosaveDefault() const;
 
     const std::string token;
     const std::string editor;
@@ -91,6 +96,7 @@ public:
     SessionStore& session() { return session_; }
     RecoveryStore& recovery() { return recovery_; }
     PluginFolderStore& pluginFolders() { return pluginFolders_; }
+    AutoSaveRules& autosave() { return autosave_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
 
@@ -108,8 +114,14 @@ private:
     RecoveryStore recovery_;
     // The folders chosen for the page's plugins; on io only.
     PluginFolderStore pluginFolders_;
+    // The folders the user allowed pictures from, and what the update check
+    // remembers; for the picture and update routes, on io only.
+    JSONFile imageFolders_;
+    JSONFile updateState_;
     // The one backup keeper, shared by every save; safe from any thread.
     Backups backups_;
+    // Auto-save switched on or off per document or folder; on io only.
+    AutoSaveRules autosave_;
     // Before the groups and the queues: answers and posts to the main thread
     // stay possible until every job has finished.
     Responder responder_;
@@ -134,6 +146,7 @@ private:
     SettingsRoutes settingsRoutes_;
     RecoveryRoutes recoveryRoutes_;
     SessionRoutes sessionRoutes_;
+    AutoSaveRoutes autosaveRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
