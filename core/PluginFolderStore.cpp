@@ -1,25 +1,11 @@
 #include "core/PluginFolderStore.hpp"
 
 #include "core/PluginId.hpp"
+#include "core/StoredJSON.hpp"
 
 namespace {
 
-bool isBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
-
-// Standard alphabet with padding, no line breaks: the form the file promises.
-// Anything else does not decode and is no bookmark.
-bool isBase64(const std::string& text) {
-    if (text.size() % 4 != 0) return false;
-    std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') ++padding;
-    if (text.size() > 1 && text[text.size() - 2] == '=') ++padding;
-    for (std::size_t i = 0; i < text.size() - padding; ++i) {
-        if (!isBase64Character(text[i])) return false;
-    }
-    return true;
-}
+using StoredJSON::isBase64;
 
 std::map<std::string, PluginFolderStore::Entry> parse(const std::optional<nlohmann::json>& loaded) {
     std::map<std::string, PluginFolderStore::Entry> entries;

@@ -23,36 +23,17 @@
 #include "core/SysCalls.hpp"
 #include "core/TemporaryNames.hpp"
 #include "core/UTF8.hpp"
+#include "core/StoredJSON.hpp"
 
 namespace {
+
+using StoredJSON::isBase64;
+using StoredJSON::stringMember;
 
 constexpr std::string_view entryExtension = ".json";
 constexpr const char* untitled = "Untitled.md";
 
 [[noreturn]] void notKept(int error) { throw BridgeError(500, std::strerror(error)); }
-
-bool isBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
-
-// Standard alphabet with padding, no line breaks: the form an entry is written
-// in. Anything else was not written by us and cannot be a bookmark.
-bool isBase64(const std::string& text) {
-    if (text.size() % 4 != 0) return false;
-    std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') ++padding;
-    if (text.size() > 1 && text[text.size() - 2] == '=') ++padding;
-    for (std::size_t i = 0; i < text.size() - padding; ++i) {
-        if (!isBase64Character(text[i])) return false;
-    }
-    return true;
-}
-
-const std::string* stringMember(const nlohmann::json& object, const char* key) {
-    auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return nullptr;
-    return found->get_ptr<const std::string*>();
-}
 
 std::optional<nlohmann::json> readObject(const std::string& path) {
     auto bytes = FileRead::all(path);

@@ -3,31 +3,12 @@
 #include <limits>
 
 #include "core/UTF8.hpp"
+#include "core/StoredJSON.hpp"
 
 namespace {
 
-bool isBase64Character(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
-}
-
-// Standard alphabet with padding, no line breaks: the form the seam makes.
-// Text in any other form does not decode, so it is no bookmark.
-bool isBase64(const std::string& text) {
-    if (text.size() % 4 != 0) return false;
-    std::size_t padding = 0;
-    if (!text.empty() && text.back() == '=') ++padding;
-    if (text.size() > 1 && text[text.size() - 2] == '=') ++padding;
-    for (std::size_t i = 0; i < text.size() - padding; ++i) {
-        if (!isBase64Character(text[i])) return false;
-    }
-    return true;
-}
-
-const std::string* stringMember(const nlohmann::json& object, const char* key) {
-    auto found = object.find(key);
-    if (found == object.end() || !found->is_string()) return nullptr;
-    return found->get_ptr<const std::string*>();
-}
+using StoredJSON::isBase64;
+using StoredJSON::stringMember;
 
 // A folder or document as stored: none without an absolute path. A path that
 // is not UTF-8 could be neither answered to the page nor written back.

@@ -9,8 +9,11 @@
 #include "core/LogFile.hpp"
 #include "core/PathNames.hpp"
 #include "core/PathRules.hpp"
+#include "core/StoredJSON.hpp"
 
 namespace {
+
+using StoredJSON::stringMember;
 
 using Doc = SessionStore::Doc;
 
@@ -18,11 +21,6 @@ const nlohmann::json* member(const nlohmann::json& object, const char* key) {
     if (!object.is_object()) return nullptr;
     auto found = object.find(key);
     return found == object.end() ? nullptr : &*found;
-}
-
-const std::string* stringMember(const nlohmann::json& object, const char* key) {
-    const nlohmann::json* value = member(object, key);
-    return value && value->is_string() ? value->get_ptr<const std::string*>() : nullptr;
 }
 
 bool isArrayOfObjects(const nlohmann::json* value) {

@@ -23,12 +23,6 @@ std::vector<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
-mode_t permissionsOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
 // Writes accept at most a few bytes per call, as a pipe or a signal can make
 // them do, so the N-th write of one file write is a real step of it.
 class ShortWrites {

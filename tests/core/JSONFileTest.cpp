@@ -12,12 +12,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-mode_t permissionsOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
 struct LoadCase {
     const char* name;
     const char* contents;  // nullptr: no file at all

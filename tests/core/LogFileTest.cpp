@@ -23,12 +23,6 @@ const LogFile::Time when = sys_days{year{2024} / 5 / 1} + 14h + 3min + 7s + 900m
 const std::string stamp = "2024-05-01T14:03:07Z ";
 const std::string headerLine = std::string(LogFile::header) + "\n";
 
-mode_t permissionsOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
 // A line of exactly `length` bytes, "\n" included.
 std::string lineOf(char fill, size_t length) { return std::string(length - 1, fill) + "\n"; }
 

@@ -19,6 +19,7 @@
 #include "core/UTF8.hpp"
 #include "tests/support/FaultInjection.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Refusal.hpp"
 
 namespace fs = std::filesystem;
 
@@ -41,16 +42,6 @@ std::vector<std::string> listedNames(const nlohmann::json& listing) {
     std::vector<std::string> names;
     for (const auto& file : listing) names.push_back(file["name"].get<std::string>());
     return names;
-}
-
-BridgeError refusal(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const BridgeError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no refusal";
-    return BridgeError(0, "");
 }
 
 // --- file names ------------------------------------------------------------------
@@ -210,12 +201,12 @@ TEST(PluginCreate, TheCleanedNameThenTheNextNumber) {
 
 TEST(PluginCreate, RefusesLargeOrNonTextBodiesBeforeTheDisk) {
     TempDir dir;
-    EXPECT_EQ(refusal([&] { PluginFolder::create(dir.path(), "a", std::string(PluginFolder::fileMax + 1, 'x')); }),
+    EXPECT_EQ(expectedRefusal([&] { PluginFolder::create(dir.path(), "a", std::string(PluginFolder::fileMax + 1, 'x')); }),
               BridgeError(413, "file too large"));
-    EXPECT_EQ(refusal([&] { PluginFolder::create(dir.path(), "a", "\xc3"); }), BridgeError(400, "not UTF-8 text"));
+    EXPECT_EQ(expectedRefusal([&] { PluginFolder::create(dir.path(), "a", "\xc3"); }), BridgeError(400, "not UTF-8 text"));
     EXPECT_TRUE(namesIn(dir.path()).empty());
     EXPECT_EQ(PluginFolder::create(dir.path(), "a", std::string(PluginFolder::fileMax, 'x')), "a.md");
-    EXPECT_EQ(refusal([&] { PluginFolder::create(dir / "gone", "a", "x"); }).status, 500);
+    EXPECT_EQ(expectedRefusal([&] { PluginFolder::create(dir / "gone", "a", "x"); }).status, 500);
 }
 
 // Whatever stands at a name (a file, a dangling link) keeps it, also where
@@ -246,7 +237,7 @@ TEST(PluginCreate, NumbersUpTo999ThenRefuses) {
     dir.write("n.md", "x");
     for (int number = 2; number <= 998; ++number) dir.write("n " + std::to_string(number) + ".md", "x");
     EXPECT_EQ(PluginFolder::create(dir.path(), "n", "last"), "n 999.md");
-    EXPECT_EQ(refusal([&] { PluginFolder::create(dir.path(), "n", "one more"); }),
+    EXPECT_EQ(expectedRefusal([&] { PluginFolder::create(dir.path(), "n", "one more"); }),
               BridgeError(409, "too many files with that name"));
     EXPECT_EQ(namesIn(dir.path()).size(), 999u);  // and no temporary left
     EXPECT_EQ(TempDir::read(dir / "n 999.md"), "last");
@@ -284,7 +275,7 @@ TEST_P(PluginCreateFaults, NoFileNoTemporaryAndARefusal) {
         BridgeError refused(0, "");
         {
             FaultInjection fail(c.call, nth, EIO, c.repeat);
-            refused = refusal([&] { PluginFolder::create(dir.path(), "keep", "new text"); });
+            refused = expectedRefusal([&] { PluginFolder::create(dir.path(), "keep", "new text"); });
         }
         EXPECT_EQ(refused, BridgeError(500, std::string("not saved: ") + std::strerror(EIO)));
         EXPECT_EQ(namesIn(dir.path()), std::vector<std::string>{"keep.md"});

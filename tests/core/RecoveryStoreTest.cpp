@@ -39,12 +39,6 @@ struct StoreFixture {
     }
 };
 
-mode_t permissionsOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
 // --- ids --------------------------------------------------------------------
 
 struct IdCase {

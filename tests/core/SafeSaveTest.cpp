@@ -8,6 +8,7 @@
 #include "tests/support/LogCapture.hpp"
 #include "tests/support/ScopedEnv.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Refusal.hpp"
 
 #include <gtest/gtest.h>
 
@@ -51,26 +52,10 @@ struct SaveFixture {
     }
 };
 
-mode_t permissionsOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
 ino_t inodeOf(const std::string& path) {
     struct stat status {};
     EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
     return status.st_ino;
-}
-
-BridgeError refusal(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const BridgeError& error) {
-        return error;
-    }
-    ADD_FAILURE() << "no refusal";
-    return BridgeError(0, "");
 }
 
 // --- outcomes of the checks before anything is written -----------------------
@@ -101,7 +86,7 @@ TEST_P(SaveChecks, ConflictsRefuseAndLeaveTheDiskAlone) {
         EXPECT_EQ(saved.route, "same folder");
         EXPECT_EQ(TempDir::read(f.doc()), "new text");
     } else {
-        auto error = refusal([&] { Files::save("new text", f.doc(), base, {.overwrite = c.overwrite, .backups = &f.backups}); });
+        auto error = expectedRefusal([&] { Files::save("new text", f.doc(), base, {.overwrite = c.overwrite, .backups = &f.backups}); });
         EXPECT_EQ(error, BridgeError(c.status, c.message));
         if (c.onDisk) {
             EXPECT_EQ(TempDir::read(f.doc()), *c.onDisk);
@@ -136,7 +121,7 @@ TEST(Save, SizeLimitIsCheckedBeforeTheDisk) {
 
     // Once too large, not even a folder that does not exist is looked at.
     largest.push_back('x');
-    EXPECT_EQ(refusal([&] { Files::save(largest, f.dir / "missing/b.md", "new", {.backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save(largest, f.dir / "missing/b.md", "new", {.backups = &f.backups}); }),
               BridgeError(413, "file too large"));
 }
 
@@ -148,7 +133,7 @@ TEST(Save, ARefusedLargeSaveTakesBackTheTemporaryFileItWroteAside) {
         SaveFixture f;
         f.write("changed by another program");
         std::string large(3 << 20, 'x');
-        EXPECT_EQ(refusal([&] {
+        EXPECT_EQ(expectedRefusal([&] {
                       Files::save(large, f.doc(), Files::version("old"), {.backups = &f.backups, .helpers = queue});
                   }),
                   BridgeError(409, changedMessage));
@@ -193,20 +178,20 @@ TEST(Save, TheReplacedVersionIsLetGoOnceTheSaveIsDone) {
 
         // A refused save lets go at once.
         f.write("theirs");
-        refusal([&] { Files::save("mine", f.doc(), Files::version("old"), {.backups = &f.backups}); });
+        expectedRefusal([&] { Files::save("mine", f.doc(), Files::version("old"), {.backups = &f.backups}); });
         EXPECT_EQ(openVersionsOf(f.doc()), std::vector<std::string>{});
     }
 }
 
 TEST(Save, TheFolderMustExistAndTheTargetMustNotBeAFolder) {
     SaveFixture f;
-    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "missing/a.md", "new", {.backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("x", f.dir / "missing/a.md", "new", {.backups = &f.backups}); }),
               BridgeError(400, "the folder does not exist"));
     f.dir.write("file", "");
-    EXPECT_EQ(refusal([&] { Files::save("x", f.dir / "file/a.md", "new", {.backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("x", f.dir / "file/a.md", "new", {.backups = &f.backups}); }),
               BridgeError(400, "the folder does not exist"));
     fs::create_directories(f.doc());
-    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
               BridgeError(404, "the file no longer exists"));
 }
 
@@ -215,7 +200,7 @@ TEST(Save, AnUnreadableTargetIsNeverTakenForAbsent) {
     fs::create_directories(f.dir / "docs");
     fs::create_symlink(f.doc("b.md"), f.doc("a.md"));
     fs::create_symlink(f.doc("a.md"), f.doc("b.md"));
-    EXPECT_EQ(refusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("x", f.doc(), "new", {.overwrite = true, .backups = &f.backups}); }),
               BridgeError(500, "could not read the file: Too many levels of symbolic links"));
     EXPECT_TRUE(fs::is_symlink(f.doc()));
 }
@@ -321,7 +306,7 @@ TEST(Save, AFailedFlushIsAFailedSaveAndIsNeverRetried) {
     SaveFixture f;
     f.write("old");
     FaultInjection fail(SysCall::fsync, 1, EIO);
-    EXPECT_EQ(refusal([&] { Files::save("new", f.doc(), Files::version("old"), {}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("new", f.doc(), Files::version("old"), {}); }),
               BridgeError(500, "not saved: Input/output error"));
     EXPECT_EQ(fail.calls(), 1);
     EXPECT_EQ(TempDir::read(f.doc()), "old");
@@ -332,7 +317,7 @@ TEST(Save, ADocumentThatAppearsWhileANewOneIsSavedIsLeftAlone) {
     SaveFixture f;
     fs::create_directories(f.dir / "docs");
     auto appear = FaultInjection::before(SysCall::renameNoReplace, 1, [&] { f.write("another program's"); });
-    EXPECT_EQ(refusal([&] { Files::save("mine", f.doc(), "new", {.backups = &f.backups}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("mine", f.doc(), "new", {.backups = &f.backups}); }),
               BridgeError(409, changedMessage));
     EXPECT_EQ(TempDir::read(f.doc()), "another program's");
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
@@ -413,7 +398,7 @@ TEST(SaveReplacementRoute, OnlyPermissionErrorsFallBack) {
     }
     {
         NewNamesRefused denied(f.dir / "docs", EROFS);
-        EXPECT_EQ(refusal([&] { Files::save("newer", f.doc(), Files::version("new"), {}); }),
+        EXPECT_EQ(expectedRefusal([&] { Files::save("newer", f.doc(), Files::version("new"), {}); }),
                   BridgeError(500, "not saved: Read-only file system"));
     }
     EXPECT_EQ(TempDir::read(f.doc()), "new");
@@ -421,7 +406,7 @@ TEST(SaveReplacementRoute, OnlyPermissionErrorsFallBack) {
 
     // A new document needs a new name in the folder: refused by either route.
     NewNamesRefused denied(f.dir / "docs");
-    EXPECT_EQ(refusal([&] { Files::save("fresh", f.doc("b.md"), "new", {}); }),
+    EXPECT_EQ(expectedRefusal([&] { Files::save("fresh", f.doc("b.md"), "new", {}); }),
               BridgeError(500, "not saved: Permission denied"));
     EXPECT_EQ(f.docsFolder(), std::vector<std::string>{"a.md"});
     EXPECT_TRUE(f.cacheLeftovers().empty());
@@ -482,7 +467,7 @@ TEST(SaveReplacementRoute, ADocumentLeftCutOffKeepsTheNewTextForBackups) {
         return -1;
     };
     std::string newText(100, 'n');
-    auto error = refusal([&] { Files::save(newText, f.doc(), Files::version(std::string(100, 'o')), {.viaReplacementFolder = true}); });
+    auto error = expectedRefusal([&] { Files::save(newText, f.doc(), Files::version(std::string(100, 'o')), {.viaReplacementFolder = true}); });
     EXPECT_EQ(error.status, 500);
     ASSERT_EQ(f.cacheLeftovers().size(), 1u);
     auto copy = f.dir / ("cache/Quillmarsh/" + f.cacheLeftovers()[0] + "/a.md");

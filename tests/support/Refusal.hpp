@@ -3,6 +3,8 @@
 // compare status and message in one expectation.
 #include <optional>
 
+#include <gtest/gtest.h>
+
 #include "core/BridgeError.hpp"
 
 template <typename Call>
@@ -13,4 +15,12 @@ std::optional<BridgeError> refusal(Call call) {
         return error;
     }
     return std::nullopt;
+}
+
+// The refusal a call must throw; a call that returns fails the test.
+template <typename Call>
+BridgeError expectedRefusal(Call call) {
+    if (auto error = refusal(call)) return *error;
+    ADD_FAILURE() << "no refusal";
+    return BridgeError(0, "");
 }

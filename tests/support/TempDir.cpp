@@ -5,6 +5,9 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "quillmarsh-test-XXXXXX").string();
     if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
@@ -29,4 +32,10 @@ std::string TempDir::read(const std::string& path) {
     std::ostringstream buffer;
     buffer << in.rdbuf();
     return buffer.str();
+}
+
+mode_t permissionsOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(::stat(path.c_str(), &status), 0) << path;
+    return status.st_mode & 07777;
 }

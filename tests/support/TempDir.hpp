@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/types.h>
+
 class TempDir {
 public:
     TempDir();
@@ -20,3 +22,6 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The permission bits of a file (links followed); fails the test when it cannot be read.
+mode_t permissionsOf(const std::string& path);
