@@ -359,22 +359,4 @@ TEST(Versions, OneCheckAtATime) {
     EXPECT_EQ(h.request("POST", "/api/versions", "{}").status, 200);
 }
 
-// --- start-up -----------------------------------------------------------------------
-
-TEST(StartUp, OldBackupsArePrunedWithOneLogLine) {
-    BridgeHarness h;
-    h.bridge->io.sync([] {});
-    EXPECT_TRUE(h.log.messages().empty());  // nothing to prune: no line
-
-    std::string backups = h.bridge->backupsFolder();
-    for (auto name : {"a (backup 2020-01-01 10.00.00).md", "b (backup 2020-01-02 10.00.00).md",
-                      "c (backup 2020-01-03 10.00.00)", "notes.md"}) {
-        h.dir.write(fs::relative(backups + "/" + name, h.dir.path()).string(), "old");
-    }
-    h.makeBridge();
-    h.bridge->io.sync([] {});
-    EXPECT_EQ(h.log.messages(), std::vector<std::string>{"backups: removed 3 older than 30 days"});
-    EXPECT_TRUE(fs::exists(backups + "/notes.md"));
-}
-
 }  // namespace
