@@ -9,7 +9,6 @@
 
 namespace {
 
-
 // Clear and open take their id leniently: a body that is not a JSON object
 // names no id, which the id rule then refuses.
 std::string idOf(const std::string& body) {
