@@ -196,10 +196,22 @@ WriteResult overwriteIn(int folder, const std::string& name, std::string_view by
     return writeOver(folder, name, bytes, O_NOFOLLOW);
 }
 
-WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to) {
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to,
+                                   LastResort lastResort) {
     auto& sys = sysCalls();
     if (sys.renameNoReplace(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
     if (errno != EINVAL) return WriteResult::failure(SysCall::renameNoReplace, errno);
+    if (sys.link(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) {
+        // The file has its new name; the old one only has to go. Should that
+        // fail, a stale temporary is left for the sweep, nothing is lost.
+        sys.unlink(fromFolder, from.c_str());
+        return WriteResult::success();
+    }
+    // EEXIST is the answer sought; any other failure of a file system that
+    // has hard links is a real one.
+    const int linkError = errno;
+    const bool noHardLinks = linkError == EPERM || linkError == ENOTSUP || linkError == EOPNOTSUPP;
+    if (!noHardLinks || lastResort == LastResort::none) return WriteResult::failure(SysCall::link, linkError);
     if (sys.rename(fromFolder, from.c_str(), toFolder, to.c_str()) == 0) return WriteResult::success();
     return WriteResult::failure(SysCall::rename, errno);
 }

@@ -103,12 +103,23 @@ WriteResult overwrite(const std::string& path, std::string_view bytes);
 // is not followed (the open fails with ELOOP).
 WriteResult overwriteIn(int folder, const std::string& name, std::string_view bytes);
 
+// What renameWithoutReplacing may do on a file system that can neither
+// rename without replacing nor make a second name for a file.
+enum class LastResort {
+    // A plain rename, which replaces whatever took the name meanwhile.
+    plainRename,
+    // Nothing: the call fails.
+    none,
+};
+
 // Renames `from` (in the folder open as `fromFolder`, or AT_FDCWD) to `to`
 // unless something, even a dangling link, already stands at `to`: then it
-// fails with EEXIST in step SysCall::renameNoReplace and leaves both alone.
-// Where the kernel or the file system cannot promise that, a plain rename
-// (step SysCall::rename) is the best there is.
-WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to);
+// fails with EEXIST and leaves both alone. Where the kernel or the file
+// system cannot rename so, a hard link makes the new name just as safely and
+// the old name is removed (step SysCall::link); only where that is not
+// possible either does `lastResort` decide.
+WriteResult renameWithoutReplacing(int fromFolder, const std::string& from, int toFolder, const std::string& to,
+                                   LastResort lastResort = LastResort::plainRename);
 
 // Appends `bytes` to an existing file. Never creates one: a missing file fails
 // in step SysCall::open, so the caller can choose to write it whole instead.

@@ -146,19 +146,6 @@ std::string writeTemporary(int folder, std::string_view bytes, FileWrite::HeldLo
     notSaved(EEXIST);
 }
 
-// Gives the file at `from` the name `to` unless something (even a dangling
-// link) stands there: 0, or the errno (EEXIST when the name is taken).
-int placeWithoutReplacing(int folder, const std::string& from, const std::string& to) {
-    auto& sys = sysCalls();
-    if (sys.renameNoReplace(folder, from.c_str(), folder, to.c_str()) == 0) return 0;
-    if (errno != EINVAL) return errno;
-    // The file system cannot rename without replacing; a hard link can make
-    // the new name just as safely, failing with EEXIST where one stands.
-    if (::linkat(folder, from.c_str(), folder, to.c_str(), 0) != 0) return errno;
-    sys.unlink(folder, from.c_str());
-    return 0;
-}
-
 bool sameFile(const struct stat& a, const struct stat& b) { return a.st_ino == b.st_ino && a.st_dev == b.st_dev; }
 
 // Removes `name` if it is still the file `ours`, never a file that took the name since.
@@ -231,11 +218,13 @@ std::string create(const std::string& folder, std::string_view name, std::string
 
     for (int number = 1; number <= numberMax; ++number) {
         std::string candidate = number == 1 ? stem + ".md" : stem + " " + std::to_string(number) + ".md";
-        int error = placeWithoutReplacing(at.get(), temporary, candidate);
-        if (error == EEXIST) continue;
-        if (error != 0) {
+        // Never a plain rename: it could replace a file that took the name.
+        auto placed = FileWrite::renameWithoutReplacing(at.get(), temporary, at.get(), candidate,
+                                                        FileWrite::LastResort::none);
+        if (!placed && placed.error == EEXIST) continue;
+        if (!placed) {
             sysCalls().unlink(at.get(), temporary.c_str());
-            notSaved(error);
+            notSaved(placed.error);
         }
         // Until the folder is on storage the new name may not survive a power
         // cut: a file that might vanish is not reported as created.

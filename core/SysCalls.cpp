@@ -39,6 +39,7 @@ std::string_view sysCallName(SysCall call) {
         case SysCall::fsync: return "fsync";
         case SysCall::rename: return "rename";
         case SysCall::renameNoReplace: return "renameNoReplace";
+        case SysCall::link: return "link";
         case SysCall::close: return "close";
         case SysCall::unlink: return "unlink";
         case SysCall::rmdir: return "rmdir";
@@ -60,6 +61,9 @@ SysCalls SysCalls::real() {
         return ::renameat(fromFolder, from, toFolder, to);
     };
     calls.renameNoReplace = renameWithoutReplacing;
+    calls.link = [](int fromFolder, const char* from, int toFolder, const char* to) {
+        return ::linkat(fromFolder, from, toFolder, to, 0);
+    };
     calls.close = [](int fd) { return ::close(fd); };
     calls.unlink = [](int folder, const char* path) { return ::unlinkat(folder, path, 0); };
     calls.rmdir = [](const char* path) { return ::rmdir(path); };

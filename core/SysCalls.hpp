@@ -22,6 +22,7 @@ enum class SysCall {
     fsync,
     rename,
     renameNoReplace,
+    link,
     close,
     unlink,
     rmdir,
@@ -43,6 +44,9 @@ struct SysCalls {
     // rename that fails with EEXIST when anything is at `to`; -1 with EINVAL
     // where the kernel or the file system cannot promise that.
     std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> renameNoReplace;
+    // A second name for a file (linkat, links not followed); fails with
+    // EEXIST when anything is at `to`.
+    std::function<int(int fromFolder, const char* from, int toFolder, const char* to)> link;
     std::function<int(int fd)> close;
     std::function<int(int folder, const char* path)> unlink;
     std::function<int(const char* path)> rmdir;

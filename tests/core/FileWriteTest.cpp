@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -218,6 +219,49 @@ TEST(SysCalls, RenameNoReplaceRefusesAnExistingTarget) {
     EXPECT_EQ(TempDir::read(to), "staying");
     EXPECT_EQ(sysCalls().renameNoReplace(AT_FDCWD, from.c_str(), AT_FDCWD, (dir / "new").c_str()), 0);
     EXPECT_EQ(TempDir::read(dir / "new"), "moving");
+}
+
+// Where the file system cannot rename without replacing, a hard link makes
+// the new name; only a file system without hard links falls back further.
+TEST(FileWrite, RenameWithoutReplacingOnFileSystemsThatCannot) {
+    struct Case {
+        const char* name;
+        bool targetExists;
+        int linkError;  // 0: hard links work
+        FileWrite::LastResort lastResort;
+        bool placed;
+    };
+    using FileWrite::LastResort;
+    const Case cases[] = {
+        {"ByHardLink", false, 0, LastResort::none, true},
+        {"TakenNameKept", true, 0, LastResort::plainRename, false},
+        {"NoHardLinksPlainRename", false, EPERM, LastResort::plainRename, true},
+        {"NoHardLinksNoLastResort", false, EPERM, LastResort::none, false},
+        {"LinkFailsForReal", false, EIO, LastResort::plainRename, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        auto from = dir.write("from", "moving");
+        if (c.targetExists) dir.write("to", "staying");
+        FaultInjection noReplace(SysCall::renameNoReplace, 1, EINVAL, FaultInjection::Repeat::always);
+        std::optional<FaultInjection> link;
+        if (c.linkError != 0) link.emplace(SysCall::link, 1, c.linkError, FaultInjection::Repeat::always);
+
+        auto result = FileWrite::renameWithoutReplacing(AT_FDCWD, from, AT_FDCWD, dir / "to", c.lastResort);
+        EXPECT_EQ(static_cast<bool>(result), c.placed);
+        if (c.placed) {
+            EXPECT_EQ(TempDir::read(dir / "to"), "moving");
+            EXPECT_FALSE(fs::exists(from));
+        } else {
+            EXPECT_EQ(result.error, c.targetExists ? EEXIST : c.linkError);
+            EXPECT_EQ(TempDir::read(from), "moving");
+            EXPECT_EQ(fs::exists(dir / "to"), c.targetExists);
+            if (c.targetExists) {
+                EXPECT_EQ(TempDir::read(dir / "to"), "staying");
+            }
+        }
+    }
 }
 
 TEST(FaultInjection, FailsFromTheNthCallOnAndRestoresTheTableAfterwards) {

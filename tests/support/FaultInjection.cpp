@@ -58,6 +58,7 @@ FaultInjection::FaultInjection(SysCall call, std::shared_ptr<State> state) : sta
         case SysCall::fsync: restore_ = wrap(table.fsync, state_); break;
         case SysCall::rename: restore_ = wrap(table.rename, state_); break;
         case SysCall::renameNoReplace: restore_ = wrap(table.renameNoReplace, state_); break;
+        case SysCall::link: restore_ = wrap(table.link, state_); break;
         case SysCall::close: restore_ = wrap(table.close, state_, true); break;
         case SysCall::unlink: restore_ = wrap(table.unlink, state_); break;
         case SysCall::rmdir: restore_ = wrap(table.rmdir, state_); break;
