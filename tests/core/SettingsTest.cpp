@@ -53,7 +53,9 @@ class SettingsRule : public ::testing::TestWithParam<Proposal> {};
 TEST_P(SettingsRule, TakesOnlyWhatPassesItsKeysRule) {
     TempDir dir;
     Settings settings(dir / "settings.json", "1.4.0");
-    const auto& [key, value] = *GetParam().change.items().begin();
+    const json& change = GetParam().change;
+    const std::string key = change.begin().key();
+    const json& value = change.begin().value();
     json after = settings.update(GetParam().change);
     ASSERT_EQ(after.size(), 18u);
     if (GetParam().taken) {
