@@ -71,32 +71,6 @@ std::string readFile(const std::string& path) {
     return bytes;
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-// The least a durable replacement of a file costs.
-void rawKeep(const std::string& folder, const std::string& target, const std::string& bytes) {
-    std::string temporary = folder + "/.raw.tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    bool ok = fd >= 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = fd >= 0 && ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ok = ok && dir >= 0 && ::fsync(dir) == 0;
-    if (dir >= 0) ::close(dir);
-    if (!ok) {
-        std::printf("FAIL recovery_endpoint raw keep failed\n");
-        std::exit(1);
-    }
-}
-
 // Every ".json" file of the folder read and parsed, as simply as it can be
 // done: what a listing cannot do without.
 std::size_t readAndParseAll(const std::string& folder) {
@@ -160,7 +134,11 @@ int main() {
         int rawNext = 0;
         auto raw = [&] {
             rawNext = 1 - rawNext;
-            rawKeep(home + "/raw", home + "/raw/bench-keep.json", entryBytes[static_cast<std::size_t>(rawNext)]);
+            if (!bench::durableReplace(home + "/raw", home + "/raw/bench-keep.json",
+                                       entryBytes[static_cast<std::size_t>(rawNext)], 0600)) {
+                std::printf("FAIL recovery_endpoint raw keep failed\n");
+                std::exit(1);
+            }
         };
         raw();
         prepareKeep();

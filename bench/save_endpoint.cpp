@@ -37,30 +37,6 @@ namespace fs = std::filesystem;
 constexpr std::size_t smallSize = 1024;
 constexpr std::size_t largeSize = 20 * 1024 * 1024;
 
-bool writeAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (wrote <= 0) return false;
-        done += static_cast<std::size_t>(wrote);
-    }
-    return true;
-}
-
-// The least a safe replacement of a file costs.
-bool rawSave(const std::string& folder, const std::string& target, const std::string& bytes) {
-    std::string temporary = folder + "/.raw.tmp";
-    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    ok = ok && dir >= 0 && ::fsync(dir) == 0;
-    if (dir >= 0) ::close(dir);
-    return ok;
-}
-
 // One document saved again and again, each save based on the last, its text
 // switching between two fillings so every save changes the bytes.
 class Saver {
@@ -112,7 +88,7 @@ public:
     }
     void save() {
         next_ = 1 - next_;
-        if (!rawSave(folder_, target_, texts_[static_cast<std::size_t>(next_)])) {
+        if (!bench::durableReplace(folder_, target_, texts_[static_cast<std::size_t>(next_)], 0644)) {
             std::printf("FAIL save_endpoint raw save failed\n");
             std::exit(1);
         }

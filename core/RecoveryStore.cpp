@@ -16,7 +16,7 @@
 
 #include "core/BridgeError.hpp"
 #include "core/Characters.hpp"
-#include "core/FileRead.hpp"
+#include "core/JSONFile.hpp"
 #include "core/FileWrite.hpp"
 #include "core/JSONText.hpp"
 #include "core/Pattern.hpp"
@@ -35,11 +35,10 @@ constexpr const char* untitled = "Untitled.md";
 
 [[noreturn]] void notKept(int error) { throw BridgeError(500, std::strerror(error)); }
 
+// An entry file's object; nothing when it cannot be read or is not one.
 std::optional<nlohmann::json> readObject(const std::string& path) {
-    auto bytes = FileRead::all(path);
-    if (!bytes) return std::nullopt;
-    auto value = nlohmann::json::parse(*bytes, nullptr, /*allow_exceptions=*/false);
-    if (!value.is_object()) return std::nullopt;  // discarded parses included
+    auto value = JSONFile(path).load();
+    if (!value || !value->is_object()) return std::nullopt;
     return value;
 }
 

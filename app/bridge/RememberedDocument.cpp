@@ -8,11 +8,15 @@
 
 namespace RememberedDocument {
 
-std::string locate(Bookmarks& bookmarks, const std::string& storedPath, const std::optional<std::string>& bookmark) {
-    std::string path = storedPath;
+std::string whereNow(Bookmarks& bookmarks, const std::string& storedPath, const std::optional<std::string>& bookmark) {
     if (bookmark && !bookmark->empty()) {
-        if (auto resolved = bookmarks.resolve(*bookmark)) path = *resolved;
+        if (auto resolved = bookmarks.resolve(*bookmark)) return *resolved;
     }
+    return storedPath;
+}
+
+std::string locate(Bookmarks& bookmarks, const std::string& storedPath, const std::optional<std::string>& bookmark) {
+    std::string path = whereNow(bookmarks, storedPath, bookmark);
     bookmarks.enterScope(path);
     return path;
 }

@@ -12,8 +12,11 @@
 namespace RememberedDocument {
 
 // Where a remembered item is now: where its bookmark leads when it has one
-// that resolves (a stale one is used as it is), else its stored path. Access
-// to the place is opened (the desktop's scope, if it has any).
+// that resolves (a stale one is used as it is), else its stored path. Only
+// looked up: no access is opened.
+std::string whereNow(Bookmarks& bookmarks, const std::string& storedPath, const std::optional<std::string>& bookmark);
+
+// whereNow, with access to the place opened (the desktop's scope, if it has any).
 std::string locate(Bookmarks& bookmarks, const std::string& storedPath, const std::optional<std::string>& bookmark);
 
 struct Address {

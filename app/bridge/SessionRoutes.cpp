@@ -34,10 +34,7 @@ nlohmann::json pathOrNull(const std::optional<std::string>& path) {
 
 // Where a remembered item is now, only looked at: no scope is entered.
 std::string whereNow(Bookmarks& bookmarks, const Doc& doc) {
-    if (doc.bookmark && !doc.bookmark->empty()) {
-        if (auto resolved = bookmarks.resolve(*doc.bookmark)) return *resolved;
-    }
-    return doc.path;
+    return RememberedDocument::whereNow(bookmarks, doc.path, doc.bookmark);
 }
 
 // A document is there when a file is: a folder or a device now standing at

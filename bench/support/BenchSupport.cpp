@@ -197,4 +197,23 @@ std::string runProgram(const std::vector<std::string>& argv) {
     return text;
 }
 
+bool durableReplace(const std::string& folder, const std::string& target, const std::string& bytes, mode_t mode) {
+    std::string temporary = folder + "/.raw.tmp";
+    int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = true;
+    for (std::size_t done = 0; ok && done < bytes.size();) {
+        ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+        ok = wrote > 0;
+        if (ok) done += static_cast<std::size_t>(wrote);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ok = ok && dir >= 0 && ::fsync(dir) == 0;
+    if (dir >= 0) ::close(dir);
+    return ok;
+}
+
 }  // namespace bench

@@ -31,6 +31,7 @@
 // and exits 1 when any goal was missed or an answer was wrong (a fast wrong
 // answer never passes for a fast one). scripts/bench.sh collects the lines.
 #include <cstddef>
+#include <sys/types.h>
 #include <functional>
 #include <memory>
 #include <string>
@@ -167,6 +168,11 @@ public:
 
 // A fresh folder under the system's temporary folder (emptied if it existed).
 std::string freshFolder(const std::string& name);
+
+// The least a durable replacement of a file costs, the floor of every writer:
+// a fresh temporary file in `folder` written, flushed and closed, renamed over
+// `target`, and the folder flushed. False when any step failed.
+bool durableReplace(const std::string& folder, const std::string& target, const std::string& bytes, mode_t mode);
 
 // Runs a program found on PATH and returns what it printed on standard output;
 // throws when it cannot be started.

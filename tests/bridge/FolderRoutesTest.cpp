@@ -14,6 +14,7 @@
 #include "core/TemporaryNames.hpp"
 #include "core/TestSeams.hpp"
 #include "tests/support/BridgeHarness.hpp"
+#include "tests/support/StaleTemporary.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -211,18 +212,9 @@ TEST(Tree, ChangesOnDiskReachThePage) {
     EXPECT_EQ(h.bridge->folder().watcher()->snapshot().root, fs::canonical(h.dir / "other").string());
 }
 
-// A temporary file a killed save would have left at `path` (a folder), old
-// enough for a sweep unless `young`.
+// A temporary file a killed save would have left in `folder`.
 std::string leftBehind(const std::string& folder, bool young = false) {
-    std::string path = folder + "/" + TemporaryNames::make();
-    std::ofstream(path) << "half a save";
-    if (!young) {
-        timespec times[2];
-        times[0].tv_sec = times[1].tv_sec = ::time(nullptr) - 2 * 3600;
-        times[0].tv_nsec = times[1].tv_nsec = 0;
-        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-    }
-    return path;
+    return staleTemporary(folder, "half a save", young);
 }
 
 // The sweeps logged so far.

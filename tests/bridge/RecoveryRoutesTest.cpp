@@ -16,6 +16,7 @@
 #include "app/bridge/DocumentBookmarks.hpp"
 #include "core/TemporaryNames.hpp"
 #include "tests/support/BridgeHarness.hpp"
+#include "tests/support/StaleTemporary.hpp"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -313,17 +314,7 @@ TEST(Recovery, TemporariesOfKilledKeepsAreSweptAtLaunch) {
     RecoveryFixture f;
     f.keep({{"id", "survivor"}, {"text", "x"}});
     const std::string folder = f.h.dataHome() + "/Quillmarsh/recovery";
-    auto leftBehind = [&](bool young) {
-        std::string path = folder + "/" + TemporaryNames::make();
-        std::ofstream(path) << "half a keep";
-        if (!young) {
-            timespec times[2];
-            times[0].tv_sec = times[1].tv_sec = ::time(nullptr) - 2 * 3600;
-            times[0].tv_nsec = times[1].tv_nsec = 0;
-            EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        }
-        return path;
-    };
+    auto leftBehind = [&](bool young) { return staleTemporary(folder, "half a keep", young); };
     std::string old = leftBehind(false);
     std::string young = leftBehind(true);
     f.h.bridge->tidyAtLaunch();
