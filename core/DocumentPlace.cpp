@@ -139,11 +139,15 @@ Place locate(const std::string& path, const std::optional<std::string>& folder, 
     std::string real = resolve(path, folder, links, &realFolder);
     if (auto& afterCheck = testSeams().afterCheck) afterCheck(real);
 
+    return placeBelow(real, realFolder);
+}
+
+Place placeBelow(const std::string& real, const std::string& realFolder) {
     Place place;
     place.path = real;
     splitReal(real, place);
-    // The open folder itself has no links in its real path; opening it
-    // without following any catches one put in its place since.
+    // The folder itself has no links in its real path; opening it without
+    // following any catches one put in its place since.
     int root = openFolderAt(AT_FDCWD, realFolder, false, O_PATH);
     if (root < 0) {
         place.error = errno;

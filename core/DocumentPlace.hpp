@@ -58,6 +58,11 @@ inline constexpr const char* changedOnDisk = "the folder changed on disk while i
 // no refusal here (the caller decides: a new document, or "gone").
 Place locate(const std::string& path, const std::optional<std::string>& folder, LinkCache* links = nullptr);
 
+// The place of `real`, a real path inside the real folder `realFolder` (both
+// with links resolved, as the path rules hand them over): its folder opened
+// from `realFolder` without following any link.
+Place placeBelow(const std::string& real, const std::string& realFolder);
+
 // A document named by an absolute path of the user's choice (a file handle,
 // the tests): links in the path are followed, as the user chose through them,
 // and the place is the real folder and name they lead to. Never throws for

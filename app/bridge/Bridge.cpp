@@ -78,8 +78,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       settingsRoutes_(responder_, settings_),
       recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks),
       sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks),
-
-      autosaveRoutes_(responder_, autosave_, folder_, handles_) {
+      autosaveRoutes_(responder_, autosave_, folder_, handles_),
+      imageRoutes_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, imageFolders_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -92,6 +92,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     recoveryRoutes_.addRoutes(routes_);
     sessionRoutes_.addRoutes(routes_);
     autosaveRoutes_.addRoutes(routes_);
+    imageRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());

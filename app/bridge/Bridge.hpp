@@ -20,6 +20,7 @@
 #include "app/bridge/FileLocks.hpp"
 #include "app/bridge/FolderRoutes.hpp"
 #include "app/bridge/HandOverRoutes.hpp"
+#include "app/bridge/ImageRoutes.hpp"
 #include "app/bridge/InfoRoutes.hpp"
 #include "app/bridge/OpenFolder.hpp"
 #include "app/bridge/PanelRoutes.hpp"
@@ -99,6 +100,7 @@ public:
     AutoSaveRules& autosave() { return autosave_; }
     FileLocks& fileLocks() { return locks_; }
     const DocumentRoutes& documents() const { return documents_; }
+    ImageRoutes& images() { return imageRoutes_; }
 
 private:
     Platform platform_;
@@ -147,6 +149,7 @@ private:
     RecoveryRoutes recoveryRoutes_;
     SessionRoutes sessionRoutes_;
     AutoSaveRoutes autosaveRoutes_;
+    ImageRoutes imageRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "core/PercentEncoding.hpp"
+
 using Query = std::map<std::string, std::string>;
 
 struct RequestURL {
@@ -17,6 +19,3 @@ struct RequestURL {
     // First value of a repeated name wins; a name without "=" has the empty value.
     Query queryItems() const;
 };
-
-// Decodes %XX escapes; nothing when an escape is malformed.
-std::optional<std::string> percentDecode(const std::string& text);
