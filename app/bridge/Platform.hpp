@@ -33,8 +33,9 @@ public:
     virtual ~SchemeTask() = default;
     virtual const SchemeRequest& request() const = 0;
     // Hands the page the response head, the whole body, and ends the answer.
-    // Called at most once, on the main thread.
-    virtual void finish(int status, const HeaderMap& headers, const std::string& body) = 0;
+    // Called at most once, on the main thread. The body is the task's to
+    // keep: a picture or a document of many megabytes is handed on, not copied.
+    virtual void finish(int status, const HeaderMap& headers, std::string body) = 0;
 };
 
 struct PanelOptions {

@@ -19,7 +19,7 @@ void Responder::send(std::shared_ptr<SchemeTask> task, int status, std::string b
     headers["Content-Length"] = std::to_string(body.size());
     headers["Cache-Control"] = "no-store";
     for (auto& [name, value] : extra) headers[name] = std::move(value);
-    task->finish(status, headers, body);
+    task->finish(status, headers, std::move(body));
 }
 
 void Responder::sendJSON(std::shared_ptr<SchemeTask> task, int status, const nlohmann::json& value) {

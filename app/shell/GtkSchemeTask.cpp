@@ -41,6 +41,8 @@ private:
     GError* error_ = nullptr;
 };
 
+void freeBody(gpointer body) noexcept { delete static_cast<std::string*>(body); }
+
 void collectHeader(const char* name, const char* value, gpointer headers) noexcept {
     // A repeated field keeps its first value, as the frame's header lookup expects one.
     guarded([&] { static_cast<HeaderMap*>(headers)->emplace(name, value); });
@@ -62,10 +64,13 @@ GtkSchemeTask::GtkSchemeTask(WebKitURISchemeRequest* request)
 
 GtkSchemeTask::~GtkSchemeTask() { releaseOnMainThread(webRequest_); }
 
-void GtkSchemeTask::finish(int status, const HeaderMap& headers, const std::string& body) {
-    GBytes* bytes = g_bytes_new(body.data(), body.size());
+void GtkSchemeTask::finish(int status, const HeaderMap& headers, std::string body) {
+    // The bytes stay in the string they were made in; the web process reads
+    // them from there, and the last reference frees it, on whatever thread.
+    auto* kept = new std::string(std::move(body));
+    GBytes* bytes = g_bytes_new_with_free_func(kept->data(), kept->size(), freeBody, kept);
     GInputStream* stream = g_memory_input_stream_new_from_bytes(bytes);
-    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(body.size()));
+    WebKitURISchemeResponse* response = webkit_uri_scheme_response_new(stream, static_cast<gint64>(kept->size()));
     const char* phrase = soup_status_get_phrase(static_cast<guint>(status));
     webkit_uri_scheme_response_set_status(response, static_cast<guint>(status), phrase ? phrase : "");
     SoupMessageHeaders* fields = soup_message_headers_new(SOUP_MESSAGE_HEADERS_RESPONSE);

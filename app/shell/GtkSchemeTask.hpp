@@ -14,7 +14,7 @@ public:
     GtkSchemeTask& operator=(const GtkSchemeTask&) = delete;
 
     const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap& headers, const std::string& body) override;
+    void finish(int status, const HeaderMap& headers, std::string body) override;
 
 private:
     WebKitURISchemeRequest* webRequest_;

@@ -105,8 +105,8 @@ class BenchTask final : public SchemeTask {
 public:
     explicit BenchTask(SchemeRequest request) : request_(std::move(request)) {}
     const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap&, const std::string& body) override {
-        this->body = body;
+    void finish(int status, const HeaderMap&, std::string body) override {
+        this->body = std::move(body);
         this->status = status;
     }
     int status = 0;  // 0 until answered

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-void FakeTask::finish(int status, const HeaderMap& headers, const std::string& body) {
+void FakeTask::finish(int status, const HeaderMap& headers, std::string body) {
     ++finishCount;
-    answer = Answer{status, headers, body};
+    answer = Answer{status, headers, std::move(body)};
 }
 
 void FakePlatform::runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) {

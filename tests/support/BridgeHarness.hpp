@@ -25,7 +25,7 @@ class FakeTask final : public SchemeTask {
 public:
     explicit FakeTask(SchemeRequest request) : request_(std::move(request)) {}
     const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap& headers, const std::string& body) override;
+    void finish(int status, const HeaderMap& headers, std::string body) override;
 
     std::optional<Answer> answer;
     int finishCount = 0;

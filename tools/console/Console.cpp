@@ -108,7 +108,7 @@ public:
     ConsoleTask(Console& console, long long id, SchemeRequest request)
         : console_(console), id_(id), request_(std::move(request)) {}
     const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap& headers, const std::string& body) override {
+    void finish(int status, const HeaderMap& headers, std::string body) override {
         // The body is written straight into the line: it may be a listing of
         // 100 KiB, already checked as UTF-8 here. Its member comes first, as in
         // the library's own order ("body" and "body64" sort before the rest).
