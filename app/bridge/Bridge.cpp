@@ -78,8 +78,9 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       settingsRoutes_(responder_, settings_),
       recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks),
       sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks),
-
-      autosaveRoutes_(responder_, autosave_, folder_, handles_) {
+      autosaveRoutes_(responder_, autosave_, folder_, handles_),
+      updateRoutes_(responder_, io, updates, settings_, updateState_, platform_.network, platform_.workspace,
+                    textOf(info, "version"), updateOptions, stopUpdates_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -92,6 +93,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     recoveryRoutes_.addRoutes(routes_);
     sessionRoutes_.addRoutes(routes_);
     autosaveRoutes_.addRoutes(routes_);
+    updateRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -100,8 +102,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
 }
 
 // The queues are members, destroyed (and their threads joined) before the
-// rest; nothing else needs stopping.
-Bridge::~Bridge() = default;
+// rest; only update fetches are told to stop, since they wait on the network.
+Bridge::~Bridge() { stopUpdates_ = true; }
 
 void Bridge::tidyAtLaunch() {
     io.async([this] {
