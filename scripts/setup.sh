@@ -9,7 +9,7 @@ packages=(
   libicu-dev libssl-dev libcurl4-openssl-dev
   libgtk-4-dev libwebkitgtk-6.0-dev
   xvfb xauth openbox xdotool x11-utils webkit2gtk-driver imagemagick
-  python3
+  python3 openssl
 )
 
 missing=()

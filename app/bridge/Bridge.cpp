@@ -79,7 +79,9 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
       recoveryRoutes_(responder_, recovery_, folder_, handles_, documentBookmarks_, platform_.bookmarks),
       sessionRoutes_(responder_, session_, folder_, handles_, platform_.bookmarks),
       autosaveRoutes_(responder_, autosave_, folder_, handles_),
-      imageRoutes_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, imageFolders_) {
+      imageRoutes_(responder_, io, platform_.panels, platform_.bookmarks, folder_, handles_, imageFolders_),
+      updateRoutes_(responder_, io, updates, settings_, updateState_, platform_.network, platform_.workspace,
+                    textOf(info, "version"), updateOptions, stopUpdates_) {
     infoRoutes_.addRoutes(routes_);
     panels_.addRoutes(routes_);
     handOver_.addRoutes(routes_);
@@ -93,6 +95,7 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
     sessionRoutes_.addRoutes(routes_);
     autosaveRoutes_.addRoutes(routes_);
     imageRoutes_.addRoutes(routes_);
+    updateRoutes_.addRoutes(routes_);
     // Old backups go first, before any request queued on io after this.
     io.async([this] {
         int removed = backups_.prune(std::chrono::system_clock::now());
@@ -101,8 +104,8 @@ Bridge::Bridge(std::string editorFolder, Platform platformServices, std::string 
 }
 
 // The queues are members, destroyed (and their threads joined) before the
-// rest; nothing else needs stopping.
-Bridge::~Bridge() = default;
+// rest; only update fetches are told to stop, since they wait on the network.
+Bridge::~Bridge() { stopUpdates_ = true; }
 
 void Bridge::tidyAtLaunch() {
     io.async([this] {

@@ -34,6 +34,7 @@
 #include "app/bridge/SaveRoutes.hpp"
 #include "app/bridge/SettingsRoutes.hpp"
 #include "app/bridge/SessionRoutes.hpp"
+#include "app/bridge/UpdateRoutes.hpp"
 #include "app/bridge/VersionCache.hpp"
 #include "core/AutoSaveRules.hpp"
 #include "core/Backups.hpp"
@@ -43,6 +44,7 @@
 #include "core/Settings.hpp"
 #include "core/RecoveryStore.hpp"
 #include "core/SessionStore.hpp"
+#include "core/UpdateFetcher.hpp"
 
 class Bridge {
 public:
@@ -86,6 +88,11 @@ public:
     std::function<void()> onQuit;
     std::function<void()> onFolderChanged;
     std::function<void()> onOpenRequested;
+
+    // Where update checks fetch the feed and how long they may take. The
+    // console and the tests point it at a local server before the first
+    // request; the desktop program never changes it.
+    UpdateFetcher::Options updateOptions;
 
     // The shared state, for the console and the tests.
     Responder& responder() { return responder_; }
@@ -150,6 +157,10 @@ private:
     SessionRoutes sessionRoutes_;
     AutoSaveRoutes autosaveRoutes_;
     ImageRoutes imageRoutes_;
+    // Set first when the Bridge goes: a fetch in progress ends at once
+    // instead of holding up the quit for its whole time limit.
+    std::atomic<bool> stopUpdates_{false};
+    UpdateRoutes updateRoutes_;
 
 public:
     // Queues last: they are destroyed first, so no job outlives the state it
@@ -164,6 +175,9 @@ public:
     ConcurrentQueue saveWork{"quillmarsh.bridge.save-work", 4};
     // Saves: one sequence per document, on a bounded pool.
     KeyedSerialQueue saves{"quillmarsh.bridge.save", 4};
+    // Update fetches, each blocking its thread until the feed arrives or
+    // its time is up; after io, since they hand their results to io.
+    ConcurrentQueue updates{"quillmarsh.bridge.update", 2};
 };
 
 // A fresh per-launch secret: two random version-4 UUIDs, upper case, back to back.

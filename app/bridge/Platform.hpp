@@ -78,10 +78,19 @@ public:
     virtual void openFolder(const std::string& path) = 0;
 };
 
-// What the Bridge is given of the platform. All four outlive the Bridge.
+// What the system believes about its network connection.
+class Network {
+public:
+    virtual ~Network() = default;
+    // Whether the system has a network connection at all. Any thread.
+    virtual bool online() = 0;
+};
+
+// What the Bridge is given of the platform. All five outlive the Bridge.
 struct Platform {
     MainQueue& main;
     Panels& panels;
     Workspace& workspace;
     Bookmarks& bookmarks;
+    Network& network;
 };

@@ -72,7 +72,7 @@ void AppDelegate::launch() {
         std::abort();
     }
 
-    bridge_ = std::make_unique<Bridge>(*editor, Platform{main_, panels_, workspace_, bookmarks_},
+    bridge_ = std::make_unique<Bridge>(*editor, Platform{main_, panels_, workspace_, bookmarks_, network_},
                                        SupportFolder::userDataHome());
     bridge_->onQuit = weakly(&AppDelegate::pageClosedTabs);
     bridge_->onFolderChanged = weakly(&AppDelegate::folderChanged);

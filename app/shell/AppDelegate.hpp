@@ -18,6 +18,7 @@
 
 #include "app/bridge/Bridge.hpp"
 #include "app/shell/AppWebView.hpp"
+#include "app/shell/GioNetwork.hpp"
 #include "app/shell/GioWorkspace.hpp"
 #include "app/shell/GlibMainQueue.hpp"
 #include "app/shell/GtkMenus.hpp"
@@ -86,6 +87,7 @@ private:
     GlibMainQueue main_;
     GtkPanels panels_;
     GioWorkspace workspace_;
+    GioNetwork network_;
     NoBookmarks bookmarks_;
     std::unique_ptr<GtkMenus> menus_;
     bool launched_ = false;

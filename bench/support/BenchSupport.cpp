@@ -103,7 +103,7 @@ BenchBridge::BenchBridge(const std::string& home, const std::string& editor) {
         std::filesystem::create_directories(editorFolder + "/web");
         std::ofstream(editorFolder + "/version.json") << R"({"name": "Quillmarsh", "version": "1"})";
     }
-    bridge = std::make_unique<Bridge>(editorFolder, Platform{main, platform, platform, bookmarks}, home + "/data");
+    bridge = std::make_unique<Bridge>(editorFolder, Platform{main, platform, platform, bookmarks, platform}, home + "/data");
 }
 
 BenchBridge::~BenchBridge() { bridge.reset(); }

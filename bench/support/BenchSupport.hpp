@@ -118,11 +118,12 @@ private:
 
 // A platform that shows nothing: each panel answers at once with the next
 // choice queued in `choices` (a panel with none queued is cancelled).
-class BenchPlatform final : public Panels, public Workspace {
+class BenchPlatform final : public Panels, public Workspace, public Network {
 public:
     void runPanel(const PanelOptions&, std::function<void(PanelResult)> done) override;
     void openURL(const std::string&) override {}
     void openFolder(const std::string&) override {}
+    bool online() override { return true; }
 
     std::vector<std::vector<std::string>> choices;
 };

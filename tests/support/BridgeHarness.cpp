@@ -42,7 +42,7 @@ BridgeHarness::~BridgeHarness() { bridge.reset(); }
 
 void BridgeHarness::makeBridge() {
     bridge.reset();
-    bridge = std::make_unique<Bridge>(editorPath(), Platform{main, platform, platform, bookmarks}, dataHome());
+    bridge = std::make_unique<Bridge>(editorPath(), Platform{main, platform, platform, bookmarks, platform}, dataHome());
 }
 
 std::shared_ptr<FakeTask> BridgeHarness::task(const std::string& method, const std::string& path,

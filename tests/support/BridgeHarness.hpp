@@ -2,6 +2,7 @@
 // A real Bridge on a hand-pumped main queue with scripted platform pieces, an
 // editor folder and a support folder of its own: what the tests drive the
 // Bridge through, one request at a time or several at once.
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -34,10 +35,13 @@ private:
     SchemeRequest request_;
 };
 
-class FakePlatform final : public Panels, public Workspace {
+class FakePlatform final : public Panels, public Workspace, public Network {
 public:
     void runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) override;
-    void openURL(const std::string& url) override { openedURLs.push_back(url); }
+    void openURL(const std::string& url) override {
+        if (!main->isCurrent()) openedOffMain = true;
+        openedURLs.push_back(url);
+    }
     void openFolder(const std::string& path) override { openedFolders.push_back(path); }
 
     MainQueue* main = nullptr;
@@ -45,6 +49,11 @@ public:
     std::vector<PanelOptions> panelsShown;
     std::vector<std::string> openedURLs;
     std::vector<std::string> openedFolders;
+    bool openedOffMain = false;
+
+    bool online() override { return networkOnline; }
+    // What the system's network monitor says; asked from the update queue.
+    std::atomic<bool> networkOnline{true};
 };
 
 // The desktop's bookmarks (none are made, none resolve), except those a test

@@ -36,7 +36,14 @@ void replaceAll(std::string& text, const std::string& from, const std::string& t
 }  // namespace
 
 ConsoleChild startConsole(const std::string& console, const std::string& editor, const std::string& home,
-                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment) {
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment,
+                          const std::vector<std::string>& extraArguments) {
+    // Made before the fork: the child only calls what is safe after it.
+    std::vector<std::string> arguments = {console, "--editor", editor};
+    arguments.insert(arguments.end(), extraArguments.begin(), extraArguments.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
@@ -49,7 +56,7 @@ ConsoleChild startConsole(const std::string& console, const std::string& editor,
         setenv("XDG_STATE_HOME", (home + "/state").c_str(), 1);
         setenv("XDG_CACHE_HOME", (home + "/cache").c_str(), 1);
         for (const auto& [name, value] : extraEnvironment) setenv(name.c_str(), value.c_str(), 1);
-        execl(console.c_str(), console.c_str(), "--editor", editor.c_str(), static_cast<char*>(nullptr));
+        execv(console.c_str(), argv.data());
         _exit(127);
     }
     close(toChild[0]);
@@ -58,8 +65,9 @@ ConsoleChild startConsole(const std::string& console, const std::string& editor,
 }
 
 ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
-                      const std::vector<std::string>& input, int timeoutSeconds) {
-    ConsoleChild child = startConsole(console, editor, home);
+                      const std::vector<std::string>& input, int timeoutSeconds,
+                      const std::vector<std::string>& extraArguments) {
+    ConsoleChild child = startConsole(console, editor, home, {}, extraArguments);
     pid_t pid = child.pid;
     signal(SIGPIPE, SIG_IGN);
 

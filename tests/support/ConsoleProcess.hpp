@@ -30,16 +30,18 @@ struct ConsoleChild {
     int output = -1;  // read end of its standard output
 };
 
-// Starts the console with its XDG folders below `home` and any extra variables;
-// throws when no pipe or process can be had.
+// Starts the console with its XDG folders below `home`, any extra variables
+// and any options after "--editor DIR"; throws when no pipe or process can be had.
 ConsoleChild startConsole(const std::string& console, const std::string& editor, const std::string& home,
-                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {});
+                          const std::vector<std::pair<std::string, std::string>>& extraEnvironment = {},
+                          const std::vector<std::string>& extraArguments = {});
 
 // Starts the console, writes `input` (one JSON text per line; "{{TOKEN}}" is
 // replaced by the token once the console has printed it), closes its input and
 // reads until it exits (bounded by `timeoutSeconds`).
 ConsoleRun runConsole(const std::string& console, const std::string& editor, const std::string& home,
-                      const std::vector<std::string>& input, int timeoutSeconds = 120);
+                      const std::vector<std::string>& input, int timeoutSeconds = 120,
+                      const std::vector<std::string>& extraArguments = {});
 
 // A console kept running for many requests, one line in and its answer out,
 // as a script driving it interactively (or a benchmark timing it) does. Every

@@ -133,11 +133,13 @@ private:
     SchemeRequest request_;
 };
 
-Console::Console(std::string editor, std::istream& in, std::ostream& out) : in_(in), out_(out) {
+Console::Console(std::string editor, std::istream& in, std::ostream& out, UpdateFetcher::Options updateOptions)
+    : in_(in), out_(out) {
     // As at the program's launch: the log is in its current format before anything is written.
     appLog().prepare();
-    bridge_ = std::make_unique<Bridge>(std::move(editor), Platform{main_, *this, *this, bookmarks_},
+    bridge_ = std::make_unique<Bridge>(std::move(editor), Platform{main_, *this, *this, bookmarks_, *this},
                                        SupportFolder::userDataHome());
+    bridge_->updateOptions = std::move(updateOptions);
     bridge_->tidyAtLaunch();
     bridge_->onQuit = [this] { emit({{"event", "quit"}}); };
     bridge_->onFolderChanged = [this] { emit({{"event", "folder-changed"}}); };
@@ -219,6 +221,11 @@ void Console::take(const std::string& text) {
         return;
     }
     if (auto panel = line.find("panel"); panel != line.end()) return queuePanelAnswer(*panel);
+    if (auto online = line.find("online"); online != line.end()) {
+        if (!online->is_boolean()) return emit({{"error", "online must be true or false"}});
+        online_ = online->get<bool>();
+        return;
+    }
     if (auto finder = line.find("finder"); finder != line.end()) {
         if (!isStringList(*finder)) return emit({{"error", "finder must be a list of strings"}});
         ++handOversPending_;

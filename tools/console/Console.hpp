@@ -9,6 +9,7 @@
 //      {"panel": {"chosen": true, "urls": ["/abs"]}}  the next panel's answer (none queued: cancel)
 //      {"finder": ["/abs/a.md"]}  documents handed over by the file manager; "wait" and
 //                             the end of input also wait until the Bridge has recorded them
+//      {"online": false}      what the system's network monitor says from now on (true at start)
 // Out: {"token": "..."} first, then
 //      {"id": 7, "status": 200, "headers": {...}, "body": "..."} ("body64" when not UTF-8)
 //      {"event": "quit" | "folder-changed" | "open-requested"} when the Bridge calls the program
@@ -25,6 +26,12 @@
 // document is refused as a folder without write permission would refuse it,
 // so saves take the replacement-folder route (root ignores real permissions).
 // Read by the console only; the desktop program reads no such variable.
+//
+// Test options (the desktop program has none): --update-feed URL fetches the
+// update feed from URL instead, --update-ca FILE trusts the authorities in
+// FILE instead of the system's, --update-timeout-ms N gives a check N
+// milliseconds instead of 5 seconds.
+#include <atomic>
 #include <deque>
 #include <iosfwd>
 #include <map>
@@ -37,9 +44,10 @@
 
 class ConsoleTask;
 
-class Console final : Panels, Workspace {
+class Console final : Panels, Workspace, Network {
 public:
-    Console(std::string editor, std::istream& in, std::ostream& out);
+    Console(std::string editor, std::istream& in, std::ostream& out,
+            UpdateFetcher::Options updateOptions = UpdateFetcher::Options());
     ~Console();
     int run();
 
@@ -56,6 +64,7 @@ private:
     void runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) override;
     void openURL(const std::string& url) override;
     void openFolder(const std::string& path) override;
+    bool online() override { return online_; }
 
     std::istream& in_;
     std::ostream& out_;
@@ -69,5 +78,7 @@ private:
     bool inputDone_ = false;
     // Hand-overs whose documents the Bridge has not yet recorded (main thread).
     int handOversPending_ = 0;
+    // Set from the main thread, read by update fetches.
+    std::atomic<bool> online_{true};
     friend class ConsoleTask;
 };

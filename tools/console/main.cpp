@@ -5,6 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <optional>
 #include <cerrno>
 #include <cstdlib>
 #include <iostream>
@@ -47,21 +50,45 @@ void noNewNamesBesideDocuments() {
     };
 }
 
+constexpr const char* usage =
+    "usage: quillmarsh-console --editor DIR [--update-feed URL] [--update-ca FILE] [--update-timeout-ms N]\n";
+
+// A whole positive decimal number of milliseconds; nothing otherwise.
+std::optional<std::chrono::milliseconds> milliseconds(const std::string& text) {
+    long long value = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value <= 0) return std::nullopt;
+    return std::chrono::milliseconds(value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string editor;
+    UpdateFetcher::Options updates;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
-        if (argument == "--editor" && i + 1 < argc) {
+        bool hasValue = i + 1 < argc;
+        if (argument == "--editor" && hasValue) {
             editor = argv[++i];
+        } else if (argument == "--update-feed" && hasValue) {
+            updates.feed = argv[++i];
+        } else if (argument == "--update-ca" && hasValue) {
+            updates.caFile = argv[++i];
+        } else if (argument == "--update-timeout-ms" && hasValue) {
+            auto limit = milliseconds(argv[++i]);
+            if (!limit) {
+                std::cerr << usage;
+                return 2;
+            }
+            updates.timeout = *limit;
         } else {
-            std::cerr << "usage: quillmarsh-console --editor DIR\n";
+            std::cerr << usage;
             return 2;
         }
     }
     if (editor.empty()) {
-        std::cerr << "usage: quillmarsh-console --editor DIR\n";
+        std::cerr << usage;
         return 2;
     }
     smallWritesForCrashTests();
@@ -76,5 +103,5 @@ int main(int argc, char** argv) {
     // for the reader to take it in 64 KiB pieces. Not a pipe, or not allowed:
     // the default stays.
     ::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
-    return Console(editor, std::cin, std::cout).run();
+    return Console(editor, std::cin, std::cout, std::move(updates)).run();
 }
