@@ -6,9 +6,6 @@
 //
 // The ways are measured in alternation (see BenchSupport.hpp), so that both
 // see the same load and the same page cache.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -24,26 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t pictureSize = 5 << 20;
-
-// The whole file in a buffer of its size: what any reader of it must do.
-std::string readWhole(const std::string& path) {
-    std::string bytes;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return bytes;
-    struct stat status {};
-    if (::fstat(fd, &status) == 0) {
-        bytes.resize(static_cast<std::size_t>(status.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (got <= 0) break;
-            done += static_cast<std::size_t>(got);
-        }
-        bytes.resize(done);
-    }
-    ::close(fd);
-    return bytes;
-}
 
 }  // namespace
 
@@ -86,7 +63,7 @@ int main() {
             reader.sync([&] {
                 for (int i = 0; i < readsPerHop; ++i) {
                     kept = std::string();
-                    kept = readWhole(picture);
+                    kept = bench::readFile(picture);
                 }
             });
         };

@@ -50,27 +50,6 @@ std::string someText(std::size_t size, unsigned seed) {
     return text;
 }
 
-// The whole file in one read of its size: no stream in between.
-std::string readFile(const std::string& path) {
-    std::string bytes;
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0) {
-        if (fd >= 0) ::close(fd);
-        return bytes;
-    }
-    bytes.resize(static_cast<std::size_t>(status.st_size));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got <= 0) break;
-        done += static_cast<std::size_t>(got);
-    }
-    bytes.resize(done);
-    ::close(fd);
-    return bytes;
-}
-
 // Every ".json" file of the folder read and parsed, as simply as it can be
 // done: what a listing cannot do without.
 std::size_t readAndParseAll(const std::string& folder) {
@@ -79,7 +58,7 @@ std::size_t readAndParseAll(const std::string& folder) {
     while (dirent* entry = ::readdir(dir)) {
         std::string name = entry->d_name;
         if (!name.ends_with(".json")) continue;
-        auto value = nlohmann::json::parse(readFile(folder + "/" + name), nullptr, false);
+        auto value = nlohmann::json::parse(bench::readFile(folder + "/" + name), nullptr, false);
         if (value.is_object()) ++objects;
     }
     ::closedir(dir);
@@ -129,7 +108,7 @@ int main() {
         for (int i = 0; i < 2; ++i) {
             prepareKeep();
             keep();
-            entryBytes.push_back(readFile(recovery + "/bench-keep.json"));
+            entryBytes.push_back(bench::readFile(recovery + "/bench-keep.json"));
         }
         int rawNext = 0;
         auto raw = [&] {
@@ -145,7 +124,7 @@ int main() {
 
         auto keepMedians =
             bench::alternatingMedians(21, {{raw, 3}, {keep, 3, prepareKeep}, bench.roundTripWay(50)});
-        auto last = nlohmann::json::parse(readFile(recovery + "/bench-keep.json"));
+        auto last = nlohmann::json::parse(bench::readFile(recovery + "/bench-keep.json"));
         bool kept = last["text"] == texts[static_cast<std::size_t>(lastKept)];
         goals.holds("recovery_endpoint keep on disk", kept, kept ? "the last text" : "another text");
         std::printf("entry of %zu bytes; raw write+fsync+rename+folder fsync (floor): %.3f ms\n",

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -195,6 +196,26 @@ std::string runProgram(const std::vector<std::string>& argv) {
     int status;
     ::waitpid(pid, &status, 0);
     return text;
+}
+
+std::string readFile(const std::string& path) {
+    std::string bytes;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    if (fd < 0 || ::fstat(fd, &status) != 0) {
+        if (fd >= 0) ::close(fd);
+        return bytes;
+    }
+    bytes.resize(static_cast<std::size_t>(status.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    bytes.resize(done);
+    ::close(fd);
+    return bytes;
 }
 
 bool durableReplace(const std::string& folder, const std::string& target, const std::string& bytes, mode_t mode) {

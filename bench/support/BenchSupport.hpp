@@ -175,6 +175,10 @@ std::string freshFolder(const std::string& name);
 // `target`, and the folder flushed. False when any step failed.
 bool durableReplace(const std::string& folder, const std::string& target, const std::string& bytes, mode_t mode);
 
+// The whole file read into a buffer of its size with one open, fstat and
+// read: no stream in between. Empty when it cannot be read.
+std::string readFile(const std::string& path);
+
 // Runs a program found on PATH and returns what it printed on standard output;
 // throws when it cannot be started.
 std::string runProgram(const std::vector<std::string>& argv);
