@@ -29,6 +29,27 @@ AppWebView::AppWebView(WebKitWebContext* context, WebKitNetworkSession* session,
     gtk_event_controller_set_propagation_phase(legacy, GTK_PHASE_CAPTURE);
     g_signal_connect(legacy, "event", G_CALLBACK(onEvent), this);
     gtk_widget_add_controller(widget(), legacy);
+
+    GtkEventController* keys = gtk_event_controller_key_new();
+    gtk_event_controller_set_propagation_phase(keys, GTK_PHASE_CAPTURE);
+    g_signal_connect(keys, "key-pressed", G_CALLBACK(onKeyPressed), this);
+    gtk_widget_add_controller(widget(), keys);
+}
+
+// The web view hands every key to a hidden GTK text view of its own to turn
+// the desktop's key bindings into editing commands. On that text view F7 is
+// the binding that toggles its cursor, which starts the cursor blinking in a
+// text view that has no layout and no focus: GTK's blink timer then fails an
+// assertion and the whole program aborts (even when the page cancels the
+// key, since the translation happens on this side first). So F7 without
+// modifiers stops here. The page loses nothing it could claim: a menu key
+// equivalent is a single character, and F7 is not one.
+gboolean AppWebView::onKeyPressed(GtkEventControllerKey*, guint keyval, guint, GdkModifierType state,
+                                  gpointer) noexcept {
+    constexpr auto modifiers = GDK_SHIFT_MASK | GDK_CONTROL_MASK | GDK_ALT_MASK | GDK_SUPER_MASK | GDK_META_MASK;
+    return guarded(GDK_EVENT_PROPAGATE, [&] {
+        return keyval == GDK_KEY_F7 && (state & modifiers) == 0 ? GDK_EVENT_STOP : GDK_EVENT_PROPAGATE;
+    });
 }
 
 gboolean AppWebView::onEvent(GtkEventControllerLegacy*, GdkEvent* event, gpointer self) noexcept {

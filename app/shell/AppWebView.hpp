@@ -2,7 +2,7 @@
 // The one web view and the page's own title-bar strip on it. The window has
 // no title bar of its own, so a press in the strip (outside the page's holes)
 // moves the window and a double click there maximises or restores it; the page
-// never sees those presses.
+// never sees those presses. F7 alone never reaches the view (see the .cpp).
 #include <webkit/webkit.h>
 
 #include "app/shell/HeaderArea.hpp"
@@ -22,6 +22,8 @@ public:
     HeaderArea header;
 
 private:
+    static gboolean onKeyPressed(GtkEventControllerKey* controller, guint keyval, guint keycode,
+                                 GdkModifierType state, gpointer self) noexcept;
     static gboolean onEvent(GtkEventControllerLegacy* controller, GdkEvent* event, gpointer self) noexcept;
     bool handle(GdkEvent* event);
     // The event's position in the view's coordinates.

@@ -574,5 +574,53 @@ class StartWithoutTheNoNetworkGuard(unittest.TestCase):
             desktop.close()
 
 
+class FunctionKeySeven(unittest.TestCase):
+    """F7 is a key binding of the hidden text view the web view translates keys
+    with; it used to make GTK abort the whole program a caret blink later."""
+
+    def test_f7_leaves_the_program_running_and_the_page_answering(self):
+        desktop = Desktop()
+        program = None
+        try:
+            # A fast blink: a caret blinking where it must not fails within a tenth of a second.
+            with open(os.path.join(desktop.config, "gtk-4.0", "settings.ini"), "a") as out:
+                out.write("gtk-cursor-blink-time=100\n")
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("""
+                const field = document.createElement('input');
+                field.id = 'probe-field';
+                field.style = 'position:fixed;left:300px;top:200px;z-index:9';
+                document.body.append(field);
+                field.focus();
+            """)
+
+            def page(script):
+                """The script's result, or None once the program has ended."""
+                try:
+                    return driver.execute(script)
+                except AssertionError:
+                    if program.is_running():
+                        raise
+                    return None
+
+            # Keys arrive in order: once the letter is in the field, every F7 before it was handled.
+            program.activate(window)
+            desktop.xdotool("key", "--clearmodifiers", "F7", "F7", "F7", "x")
+            wait_until(lambda: not program.is_running() or page("return document.getElementById('probe-field').value") == "x",
+                       what="the key after F7 to reach the page")
+            # Twenty blink periods on the page's clock, or the end of the program, whichever comes first.
+            start = page("return performance.now()") or 0
+            wait_until(lambda: not program.is_running() or (page("return performance.now()") or 0) - start > 2000,
+                       what="twenty caret blinks")
+            self.assertTrue(program.is_running(), f"the program ended with status {program.process.returncode}")
+            self.assertEqual(program.fetch("GET", "/api/build")["status"], 200)
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 if __name__ == "__main__":
     unittest.main()
