@@ -1,5 +1,7 @@
 #include "app/shell/MenuBar.hpp"
 
+#include <algorithm>
+
 #include "core/Characters.hpp"
 
 namespace {
@@ -10,6 +12,18 @@ MenuItem command(std::string title, MenuAction action, std::optional<std::string
     item.action = action;
     if (key) item.key = KeyEquivalent{*key, KeyEquivalent::command};
     return item;
+}
+
+bool isStandardEditAction(MenuAction action) {
+    return action == MenuAction::cut || action == MenuAction::copy || action == MenuAction::paste ||
+           action == MenuAction::selectAll;
+}
+
+void collectPageKeys(const std::vector<MenuItem>& items, std::vector<KeyEquivalent>& into) {
+    for (const auto& item : items) {
+        if (item.action == MenuAction::runPageMenu && item.key) into.push_back(*item.key);
+        collectPageKeys(item.items, into);
+    }
 }
 
 const std::string* stringMember(const nlohmann::json& object, const char* name) {
@@ -64,7 +78,20 @@ MenuBar MenuBar::buildMainMenu(const nlohmann::json& descriptions, const std::st
         addEditItems(edit.items, false);
         bar.menus.insert(bar.menus.begin() + 1, std::move(edit));
     }
+    yieldKeysThePageClaims(bar);
     return bar;
+}
+
+void MenuBar::yieldKeysThePageClaims(MenuBar& bar) {
+    std::vector<KeyEquivalent> claimed;
+    for (const auto& menu : bar.menus) collectPageKeys(menu.items, claimed);
+    if (claimed.empty()) return;
+    for (auto& menu : bar.menus) {
+        for (auto& item : menu.items) {
+            if (!isStandardEditAction(item.action) || !item.key) continue;
+            if (std::find(claimed.begin(), claimed.end(), *item.key) != claimed.end()) item.key.reset();
+        }
+    }
 }
 
 void MenuBar::fillMenu(const nlohmann::json& entries, std::vector<MenuItem>& into, int depth) {

@@ -72,6 +72,11 @@ struct MenuBar {
     static void fillMenu(const nlohmann::json& entries, std::vector<MenuItem>& into, int depth);
     // Cut, Copy, Paste, Select All (with Cmd), optionally after a separator.
     static void addEditItems(std::vector<MenuItem>& into, bool separatorFirst);
+    // Takes the key away from every standard Edit item whose key a page item
+    // also has: the page's item gets the key, the standard item stays in the
+    // menu for the mouse. The web view's own Select All only reaches the lines
+    // an editor has drawn, so the page's command must win its key.
+    static void yieldKeysThePageClaims(MenuBar& bar);
 };
 
 // Whether the value is an array whose every entry is an object.

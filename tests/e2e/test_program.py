@@ -622,5 +622,41 @@ class FunctionKeySeven(unittest.TestCase):
             desktop.close()
 
 
+class PageClaimsSelectAll(unittest.TestCase):
+    """A key the page's menus declare runs the page's item, not the web view's
+    own Edit command on the same key: also from a menu after the standard Edit
+    menu, whose items GTK would otherwise find first."""
+
+    def test_control_a_runs_the_pages_item_once_the_page_declares_it(self):
+        launch = Launch()
+        program, driver, desktop = launch.program, launch.driver, launch.desktop
+        try:
+            driver.execute("""
+                window.menuCalls = [];
+                window.Quillmarsh.menuRun = (id) => window.menuCalls.push(id);
+                window.webkit.messageHandlers.quillmarsh.postMessage({menus: [
+                  {label: 'Selection', items: [{label: 'Select All', id: 'm2.1', key: 'Cmd+A'}]},
+                ]});
+                // Messages are handled in order: once this link reaches the browser, the menus are in place.
+                window.webkit.messageHandlers.quillmarsh.postMessage({open: 'https://a.example/menus-in-place'});
+                const field = document.createElement('input');
+                field.id = 'probe-field'; field.value = 'hello world';
+                field.style = 'position:fixed;left:300px;top:200px;z-index:9';
+                document.body.append(field);
+                field.focus();
+                field.setSelectionRange(5, 5);
+            """)
+            wait_until(lambda: "https://a.example/menus-in-place" in desktop.browser_calls(), what="the menus message")
+            program.key(launch.window, "ctrl+a")
+            calls = wait_until(lambda: driver.execute("return window.menuCalls.length && window.menuCalls"),
+                               what="the page's menuRun to be called")
+            self.assertEqual(calls, ["m2.1"])
+            # The web view's Select All never ran: the field's caret is where the page left it.
+            self.assertEqual(driver.execute(
+                "const f = document.getElementById('probe-field'); return [f.selectionStart, f.selectionEnd]"), [5, 5])
+        finally:
+            launch.close()
+
+
 if __name__ == "__main__":
     unittest.main()

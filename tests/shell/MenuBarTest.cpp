@@ -178,4 +178,62 @@ TEST(MenuBar, SubmenusNestThreeLevelsAndTakeNoKey) {
     EXPECT_EQ(menu[1].pageId, "m2");
 }
 
+// The keys the standard Edit items keep once the page has sent its menus,
+// in the order Cut, Copy, Paste, Select All ("" for none).
+std::vector<std::string> standardEditKeys(const MenuBar& bar) {
+    std::vector<std::string> keys;
+    for (const auto& menu : bar.menus) {
+        for (const auto& item : menu.items) {
+            bool standard = item.action == MenuAction::cut || item.action == MenuAction::copy ||
+                            item.action == MenuAction::paste || item.action == MenuAction::selectAll;
+            if (standard) keys.push_back(item.key ? item.key->acceleratorModifiers() + item.key->key : "");
+        }
+    }
+    return keys;
+}
+
+TEST(MenuBar, KeysThePageDeclaresRunThePagesItemsNotTheStandardEditCommands) {
+    const std::vector<std::string> allKept = {"<Control>x", "<Control>c", "<Control>v", "<Control>a"};
+    struct Case {
+        const char* what;
+        const char* menus;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {"launch form: nothing claimed", "[]", allKept},
+        {"page's own Edit menu claims Select All and Copy",
+         R"([{"label": "Edit", "items": [{"label": "Select All", "id": "m2.1", "key": "Cmd+A"},
+                                          {"label": "Copy", "id": "m2.2", "key": "Cmd+C"},
+                                          {"label": "Undo", "id": "m2.3", "key": "Cmd+Z"}]}])",
+         {"<Control>x", "", "<Control>v", ""}},
+        {"a claim in another menu's submenu, or on a disabled item, still counts",
+         R"([{"label": "Format", "items": [{"label": "More", "id": "m3", "sub": [
+                {"label": "Paste Plain", "id": "m3.1", "key": "Cmd+V", "enabled": false}]}]}])",
+         {"<Control>x", "<Control>c", "", "<Control>a"}},
+        {"other modifiers on the same letter are other keys",
+         R"([{"label": "Edit", "items": [{"label": "A", "id": "m2.1", "key": "Cmd+Shift+A"},
+                                          {"label": "B", "id": "m2.2", "key": "Ctrl+A"},
+                                          {"label": "C", "id": "m2.3", "key": "A"}]}])",
+         allKept},
+        {"a key that does not parse claims nothing",
+         R"([{"label": "Edit", "items": [{"label": "A", "id": "m2.1", "key": "Cmd+Alt+A"}]}])", allKept},
+        {"a submenu's own key is ignored, so it claims nothing",
+         R"([{"label": "Edit", "items": [{"label": "S", "id": "m2", "key": "Cmd+A", "sub": []}]}])", allKept},
+    };
+    for (const auto& c : cases) {
+        MenuBar bar = MenuBar::buildMainMenu(json::parse(c.menus), "Q", true);
+        EXPECT_EQ(standardEditKeys(bar), c.keys) << c.what;
+    }
+
+    // The page's item keeps the key it declared, and the fixed application keys are untouched.
+    MenuBar bar = MenuBar::buildMainMenu(
+        json::parse(R"([{"label": "Edit", "items": [{"label": "Select All", "id": "m2.1", "key": "Cmd+A"}]}])"), "Q",
+        true);
+    const auto& edit = bar.menus.at(1);
+    ASSERT_EQ(edit.title, "Edit");
+    EXPECT_EQ(edit.items.at(0).key, (KeyEquivalent{"a", KeyEquivalent::command}));
+    EXPECT_EQ(bar.menus[0].items.back().key, (KeyEquivalent{"q", KeyEquivalent::command}));
+    EXPECT_EQ(titles(edit.items), (std::vector<std::string>{"Select All", "-", "Cut", "Copy", "Paste", "Select All"}));
+}
+
 }  // namespace
