@@ -7,6 +7,7 @@
 #include "app/bridge/AssetServer.hpp"
 
 #include <map>
+#include "core/DocumentRead.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
@@ -64,21 +65,34 @@ std::string standardised(const std::filesystem::path& path) {
     return error ? path.lexically_normal().string() : canonical.string();
 }
 
+// Hashed with a purpose of its own, so that the nonce can never equal a hash
+// of the token made for something else.
+std::string styleNonce(const std::string& token) { return Files::version("quillmarsh style nonce\n" + token); }
+
+std::string policyWith(const std::string& nonce) {
+    return "default-src 'self'; script-src 'self'; style-src 'self' 'nonce-" + nonce +
+           "'; img-src 'self' blob: data:; font-src 'self' data:; connect-src 'self'; worker-src 'self' blob:; "
+           "object-src 'none'; base-uri 'none'; frame-src 'none'; form-action 'none'";
+}
+
 }  // namespace
 
 AssetServer::AssetServer(Responder& responder, std::string editor, std::string token, std::string productName)
     : responder_(responder),
       editor_(std::move(editor)),
       token_(std::move(token)),
-      productName_(std::move(productName)) {}
+      productName_(std::move(productName)),
+      nonce_(styleNonce(token_)),
+      policy_(policyWith(nonce_)) {}
 
 void AssetServer::serve(const std::shared_ptr<SchemeTask>& task, const std::string& path) {
     if (path == "/" || path == "/index.html") {
         auto page = readWhole(editor_ + "/web/index.html");
         if (!page || !UTF8::isValid(*page)) return responder_.sendError(task, 404, "not found");
         replaceAll(*page, "__QUILLMARSH_TOKEN__", token_);
+        replaceAll(*page, "__QUILLMARSH_NONCE__", nonce_);
         replaceAll(*page, "__PRODUCT__", escapeName(productName_));
-        return responder_.send(task, 200, std::move(*page), "text/html; charset=utf-8");
+        return responder_.send(task, 200, std::move(*page), "text/html; charset=utf-8", withPolicy());
     }
     std::string decoded = percentDecode(path).value_or(path);
     if (decoded.find('\0') != std::string::npos) return responder_.sendError(task, 404, "not found");
@@ -90,5 +104,7 @@ void AssetServer::serve(const std::shared_ptr<SchemeTask>& task, const std::stri
     if (candidate.rfind(base + "/", 0) != 0) return responder_.sendError(task, 404, "not found");
     auto bytes = readWhole(candidate);
     if (!bytes) return responder_.sendError(task, 404, "not found");
-    responder_.send(task, 200, std::move(*bytes), contentType(candidate));
+    responder_.send(task, 200, std::move(*bytes), contentType(candidate), withPolicy());
 }
+
+HeaderMap AssetServer::withPolicy() const { return {{"Content-Security-Policy", policy_}}; }

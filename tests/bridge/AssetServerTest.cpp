@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <regex>
 
 #include "tests/support/BridgeHarness.hpp"
 
@@ -104,6 +105,55 @@ TEST(AssetsMissing, StartDocumentMissingOrNotUTF8) {
     EXPECT_EQ(h.run(h.task("GET", "/", std::string(), {})).status, 404);
     h.dir.write("editor/web/index.html", "\xff\xfe");
     EXPECT_EQ(h.run(h.task("GET", "/", std::string(), {})).status, 404);
+}
+
+// The nonce a start document's policy names for styles.
+std::string styleNonceOf(const Answer& answer) {
+    std::smatch found;
+    const std::string& policy = answer.headers.at("Content-Security-Policy");
+    if (!std::regex_search(policy, found, std::regex("style-src 'self' 'nonce-([0-9a-f]+)';"))) return "";
+    return found[1];
+}
+
+TEST_F(Assets, EveryFileCarriesThePolicyAndTheStartDocumentItsStyleNonce) {
+    h.dir.write("editor/web/index.html",
+                "<meta name=\"t\" content=\"__QUILLMARSH_TOKEN__\"><style nonce=\"__QUILLMARSH_NONCE__\"></style>"
+                "<link nonce=\"__QUILLMARSH_NONCE__\">");
+    h.makeBridge();
+    Answer page = get("/");
+    ASSERT_EQ(page.status, 200);
+    const std::string policy = page.headers.at("Content-Security-Policy");
+    // Scripts only from the page's own files: nothing inline, no eval, no other origin.
+    for (const char* directive :
+         {"default-src 'self';", "script-src 'self';", "connect-src 'self';", "object-src 'none';",
+          "base-uri 'none';", "frame-src 'none';", "form-action 'none'", "img-src 'self' blob: data:;",
+          "worker-src 'self' blob:;", "font-src 'self' data:;"}) {
+        EXPECT_NE(policy.find(directive), std::string::npos) << directive;
+    }
+    for (const char* loosening : {"unsafe-inline", "unsafe-eval", "*", "http", "wasm-unsafe-eval"}) {
+        EXPECT_EQ(policy.find(loosening), std::string::npos) << loosening;
+    }
+
+    std::string nonce = styleNonceOf(page);
+    ASSERT_EQ(nonce.size(), 64u);
+    EXPECT_EQ(page.body, "<meta name=\"t\" content=\"" + h.bridge->token + "\"><style nonce=\"" + nonce +
+                             "\"></style><link nonce=\"" + nonce + "\">");
+    // The nonce gives the token away in no part of itself.
+    EXPECT_EQ(nonce.find(h.bridge->token.substr(0, 8)), std::string::npos);
+    EXPECT_EQ(h.bridge->token.find(nonce.substr(0, 8)), std::string::npos);
+
+    // Scripts carry the same policy: a worker runs under its own script's.
+    for (const char* path : {"/web/app.JS", "/node_modules/lib/index.mjs", "/web/style.css", "/web/index.html"}) {
+        EXPECT_EQ(get(path).headers.at("Content-Security-Policy"), policy) << path;
+    }
+
+    // A new launch has a new token, and with it a new nonce.
+    const std::string firstToken = h.bridge->token;
+    h.makeBridge();
+    ASSERT_NE(h.bridge->token, firstToken);
+    std::string next = styleNonceOf(get("/"));
+    EXPECT_EQ(next.size(), 64u);
+    EXPECT_NE(next, nonce);
 }
 
 }  // namespace

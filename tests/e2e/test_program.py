@@ -658,5 +658,58 @@ class PageClaimsSelectAll(unittest.TestCase):
             launch.close()
 
 
+class PagePolicy(unittest.TestCase):
+    """The start document's content security policy in the real web view: no
+    inline script, no eval, no frames; a style element runs only with this
+    launch's nonce."""
+
+    def test_inline_code_is_refused_and_the_nonce_lets_styles_in(self):
+        launch = Launch()
+        try:
+            outcome = launch.driver.execute_async("""
+                const done = arguments[0];
+                const result = {};
+                try { eval('1'); result.eval = 'ran'; } catch (error) { result.eval = error.name; }
+                window.inlineRan = false;
+                const script = document.createElement('script');
+                script.textContent = 'window.inlineRan = true';
+                document.body.append(script);
+                result.inlineScript = window.inlineRan;
+                const probe = document.createElement('div');
+                probe.id = 'policy-probe';
+                document.body.append(probe);
+                const style = (nonce) => {
+                  const element = document.createElement('style');
+                  if (nonce) element.nonce = nonce;
+                  element.textContent = '#policy-probe { width: ' + (nonce ? 77 : 33) + 'px; }';
+                  document.head.append(element);
+                  return getComputedStyle(probe).width === element.textContent.match(/\\d+px/)[0] ? 'applied' : 'refused';
+                };
+                result.styleWithout = style(null);
+                fetch('/').then((answer) => {
+                  const policy = answer.headers.get('Content-Security-Policy') || '';
+                  const nonce = (policy.match(/'nonce-([0-9a-f]+)'/) || [])[1];
+                  result.styleWithNonce = nonce ? style(nonce) : 'no nonce';
+                  const frame = document.createElement('iframe');
+                  frame.src = '/web/app.css';
+                  frame.onload = () => {
+                    let origin;
+                    try { origin = frame.contentWindow.location.origin; } catch (error) { origin = error.name; }
+                    result.frameOrigin = origin;
+                    frame.remove();
+                    probe.remove();
+                    done(result);
+                  };
+                  document.body.append(frame);
+                });
+            """)
+            self.assertEqual(outcome, {"eval": "EvalError", "inlineScript": False, "styleWithout": "refused",
+                                       "styleWithNonce": "applied", "frameOrigin": "null"})
+            # The page itself still loaded under the policy: its own script built the start page.
+            self.assertIn("Open Folder", launch.driver.execute("return document.body.innerText"))
+        finally:
+            launch.close()
+
+
 if __name__ == "__main__":
     unittest.main()
