@@ -54,13 +54,16 @@ def main(program_path, picture):
         window = program.wait_for_window("Quillmarsh")
         driver = program.connect()
         driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
-        item = "#tree li[data-path='Garden plan.md']"
-        wait_until(lambda: driver.execute(f"return document.querySelector(\"{item}\") !== null"),
+        wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-folder=\"Ideas\"]') !== null"),
                    what="the folder's documents")
-        driver.execute(f"document.querySelector(\"{item}\").click()")
-        wait_until(lambda: driver.execute("return document.getElementById('editor').value.startsWith('# Garden')"),
-                   what="the document in the editor")
-        driver.execute("const e = document.getElementById('editor'); e.focus(); e.setSelectionRange(0, 0)")
+        driver.execute("document.querySelector('#tree li[data-folder=\"Ideas\"]').click()")
+        # Two tabs, the garden plan shown.
+        for name in ("Reading list.md", "Garden plan.md"):
+            item = f"#tree li[data-path='{name}']"
+            wait_until(lambda: driver.execute(f"return document.querySelector(\"{item}\") !== null"), what=name)
+            driver.execute(f"document.querySelector(\"{item}\").click()")
+            wait_until(lambda: driver.execute(f"return document.querySelector('#tabs .tab.active[data-path=\"{name}\"]') !== null"),
+                       what=f"{name} in the editor")
         program.activate(window)
         program.page_picture(window, picture)  # waits until the page has painted
         desktop.run(["import", "-window", window, picture])
