@@ -409,6 +409,13 @@ class EditingSession(unittest.TestCase):
             write(os.path.join(folder, "ideas.md"), "# Ideas\n")
             wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"ideas.md\"]') !== null"),
                        what="the new document in the tree")
+
+            # Deleted elsewhere: the tab stays, marked, and says how to keep the text.
+            os.remove(document)
+            notice = wait_until(lambda: driver.execute(NOTICE), what="the notice of the deleted document")
+            self.assertEqual(notice["kind"], "missing")
+            self.assertTrue(driver.execute("return document.querySelector('#tabs .tab.active.missing') !== null"))
+            self.assertEqual(driver.execute(EDITOR_TEXT), "# Plan\nFrom elsewhere.\n")
         finally:
             if program:
                 program.close()
@@ -503,6 +510,48 @@ class DocumentsFromTheCommandLine(unittest.TestCase):
             launch.close()
             os.remove(document)
             os.rmdir(folder)
+
+
+class CopyAndPasteALargeDocument(unittest.TestCase):
+    def test_select_all_copy_and_paste_reproduce_a_megabyte_whole(self):
+        desktop = Desktop()
+        program = None
+        try:
+            lines = [f"line {k:05} of the long document, with words enough to fill it" for k in range(16200)]
+            text = "\n".join(lines) + "\n"
+            self.assertGreater(len(text), 1_000_000)
+            document = os.path.join(desktop.home, "long.md")
+            write(document, text)
+            words = len(re.findall(r"[A-Za-z0-9][A-Za-z0-9_'-]*", text))
+            expected = [str(words), str(len(text) - text.count("\n"))]
+            counts = "const c = document.getElementById('status-counts').dataset; return [c.words, c.characters]"
+
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(counts) == expected, what="the document's counts")
+            driver.execute("document.querySelector('#editor .cm-content').focus()")
+            program.activate(window)
+            # Select All is the page's: the whole text, not only the lines drawn.
+            driver.execute("window.Quillmarsh.menuRun('m2.3')")
+            program.key(window, "ctrl+c")
+            driver.execute("window.Quillmarsh.menuRun('m1.10')")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 2,
+                       what="a new document")
+            program.key(window, "ctrl+v")
+            wait_until(lambda: driver.execute(counts) == expected, timeout=60, what="the whole text pasted")
+
+            # Switching tabs keeps each one's text.
+            driver.execute("window.Quillmarsh.menuRun('m3.5')")
+            wait_until(lambda: driver.execute("return document.querySelector('#tabs .tab.active .tab-name').textContent")
+                       == "long.md", what="the first tab")
+            driver.execute("window.Quillmarsh.menuRun('m3.4')")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY) and driver.execute(counts) == expected,
+                       what="the pasted text back in its tab")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
 
 
 class QuickOpenInALargeFolder(unittest.TestCase):

@@ -23,7 +23,7 @@ const markdownClasses = tagHighlighter([
   { tag: [tags.link, tags.url], class: "md-link" },
   { tag: tags.monospace, class: "md-code" },
   { tag: tags.quote, class: "md-quote" },
-  { tag: [tags.processingInstruction, tags.contentSeparator, tags.labelName, tags.list], class: "md-mark" },
+  { tag: [tags.processingInstruction, tags.contentSeparator, tags.labelName], class: "md-mark" },
   { tag: tags.meta, class: "md-meta" },
   { tag: tags.comment, class: "md-comment" },
 ]);

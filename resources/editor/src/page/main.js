@@ -47,6 +47,8 @@ function scheduleCounts() {
     const tab = tabs.active;
     if (!tab) return void ($("status-counts").textContent = "");
     const { words, characters } = countLines(editor.view.state.doc.iterLines());
+    $("status-counts").dataset.words = words;
+    $("status-counts").dataset.characters = characters;
     $("status-counts").textContent = `${words.toLocaleString()} ${words === 1 ? "word" : "words"}, ${characters.toLocaleString()} ${characters === 1 ? "character" : "characters"}`;
   }, 250);
 }
