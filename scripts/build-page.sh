@@ -2,13 +2,13 @@
 # Builds the editor page (resources/editor/src) into resources/editor/web from
 # the lockfile: `npm ci` and esbuild in a temporary copy, so node_modules never
 # lands in the tree (nor in the program's resources).
-#   scripts/build-page.sh          writes app.js, app.css, THIRD-PARTY-LICENSES.txt
+#   scripts/build-page.sh          writes app.js, app.css, preview-worker.js, THIRD-PARTY-LICENSES.txt
 #   scripts/build-page.sh --check  builds aside and fails when the committed files differ
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=resources/editor/src
 web_dir=resources/editor/web
-generated=(app.js app.css THIRD-PARTY-LICENSES.txt)
+generated=(app.js app.css preview-worker.js THIRD-PARTY-LICENSES.txt)
 
 check=false
 if [ "${1:-}" = "--check" ]; then check=true; fi

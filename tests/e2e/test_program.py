@@ -61,6 +61,9 @@ def type_at_end(program, window, text):
     program.activate(window)
     program.key(window, "ctrl+End")
     program.desktop.xdotool("type", "--delay", "20", text)
+    # Keys reach the page's process after the program's own shortcuts: a Ctrl+S
+    # pressed now could save before the last letters arrive.
+    wait_until(lambda: program.driver.execute(EDITOR_TEXT).endswith(text), what=f"{text!r} in the editor")
 
 
 def setUpModule():
@@ -548,6 +551,69 @@ class CopyAndPasteALargeDocument(unittest.TestCase):
             driver.execute("window.Quillmarsh.menuRun('m3.4')")
             wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY) and driver.execute(counts) == expected,
                        what="the pasted text back in its tab")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class PreviewSession(unittest.TestCase):
+    HOSTILE = """# Title
+
+| a | b |
+|---|---|
+| 1 | 2 |
+
+- [x] done
+- [ ] to do
+
+<script>window.previewRan = 1</script>
+<iframe src="https://a.example/frame"></iframe>
+<img src="https://a.example/track.png" onerror="window.previewRan = 2" alt="remote">
+<a href="javascript:window.previewRan = 3">script link</a>
+<p onclick="window.previewRan = 4" style="color: red">handler</p>
+
+[the web](https://a.example/page)
+"""
+
+    def test_preview_renders_sanitized_follows_typing_and_sends_links_to_the_browser(self):
+        desktop = Desktop()
+        program = None
+        try:
+            document = os.path.join(desktop.home, "hostile.md")
+            write(document, self.HOSTILE)
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == self.HOSTILE, what="the document in the editor")
+            driver.execute("window.Quillmarsh.menuRun('m3.6')")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h1') !== null"), what="the preview")
+            found = driver.execute("""
+                const p = document.getElementById('preview');
+                const all = [...p.querySelectorAll('*')];
+                return {
+                  heading: p.querySelector('h1').textContent,
+                  cells: [...p.querySelectorAll('td')].map(c => c.textContent),
+                  boxes: [...p.querySelectorAll('li input[type=checkbox]')].map(b => b.checked),
+                  scripts: p.querySelectorAll('script, iframe').length,
+                  handlers: all.filter(e => [...e.attributes].some(a => a.name.startsWith('on') || a.name === 'style')).length,
+                  scriptLinks: [...p.querySelectorAll('a')].filter(a => /^javascript:/i.test(a.getAttribute('href') || '')).length,
+                  remotePictures: [...p.querySelectorAll('img')].filter(i => i.hasAttribute('src')).length,
+                  ran: window.previewRan || 0,
+                };""")
+            self.assertEqual(found, {"heading": "Title", "cells": ["1", "2"], "boxes": [True, False], "scripts": 0,
+                                     "handlers": 0, "scriptLinks": 0, "remotePictures": 0, "ran": 0})
+
+            # Typing reaches the preview.
+            type_at_end(program, window, "Typed later.")
+            wait_until(lambda: "Typed later." in driver.execute("return document.getElementById('preview').textContent"),
+                       what="the typed text in the preview")
+
+            # A web link goes to the browser and the page stays where it is.
+            driver.execute("setTimeout(() => [...document.querySelectorAll('#preview a')]"
+                           ".find(a => a.textContent === 'the web').click())")
+            wait_until(lambda: "https://a.example/page" in desktop.browser_calls(), what="the link in the browser")
+            self.assertEqual(driver.execute("return location.href"), "lornwick://app/")
         finally:
             if program:
                 program.close()

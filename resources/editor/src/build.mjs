@@ -1,5 +1,6 @@
 // Builds the editor page into a folder (../web unless another is given):
-// app.js and app.css from page/main.js, and THIRD-PARTY-LICENSES.txt made from
+// app.js and app.css from page/main.js, preview-worker.js from
+// page/previewWorker.js, and THIRD-PARTY-LICENSES.txt made from
 // the licence files of exactly the packages that ended up in the bundle.
 // The output depends only on the sources and the lockfile, so a fresh build can
 // be compared byte for byte with the committed one.
@@ -27,9 +28,24 @@ const result = await esbuild.build({
   logLevel: "warning",
 });
 
+// The preview's renderer runs in a worker of its own, a classic script.
+const worker = await esbuild.build({
+  absWorkingDir: here,
+  entryPoints: { "preview-worker": "page/previewWorker.js" },
+  outdir,
+  bundle: true,
+  format: "iife",
+  target: ["es2022"],
+  minify: true,
+  legalComments: "none",
+  charset: "utf8",
+  metafile: true,
+  logLevel: "warning",
+});
+
 // Only files with code left in the output: a package imported but shaken out
 // entirely (the HTML parser lang-markdown could load) is not shipped.
-const shipped = Object.values(result.metafile.outputs)
+const shipped = [...Object.values(result.metafile.outputs), ...Object.values(worker.metafile.outputs)]
   .flatMap((output) => Object.entries(output.inputs))
   .filter(([, use]) => use.bytesInOutput > 0)
   .map(([input]) => input);

@@ -13,10 +13,13 @@ export function packageOf(input) {
   return first;
 }
 
+// All of a package's licence files ("LICENSE", "LICENSE-MIT.txt", "LICENCE.md"...):
+// a package offered under two licences ships both texts.
 async function licenceText(folder) {
-  const names = (await readdir(folder)).filter((name) => /^licen[cs]e(\.(md|txt))?$/i.test(name)).sort();
+  const names = (await readdir(folder)).filter((name) => /^licen[cs]e([-.][\w.-]*)?$/i.test(name)).sort();
   if (names.length === 0) return null;
-  return (await readFile(path.join(folder, names[0]), "utf8")).trim();
+  const texts = await Promise.all(names.map((name) => readFile(path.join(folder, name), "utf8")));
+  return texts.map((text) => text.trim()).join("\n\n");
 }
 
 export async function licenceFile(root, inputs) {
@@ -28,7 +31,8 @@ export async function licenceFile(root, inputs) {
     const text = await licenceText(folder);
     // A bundled package without a licence text must not ship unnoticed.
     if (!text) throw new Error(`${name} has no licence file to include`);
-    sections.push(`${name} ${manifest.version} (${manifest.license})\n\n${text}\n`);
+    const licence = String(manifest.license).replace(/^\((.*)\)$/, "$1");
+    sections.push(`${name} ${manifest.version} (${licence})\n\n${text}\n`);
   }
   const rule = "\n" + "-".repeat(72) + "\n\n";
   return "Third-party software in the editor page\n\n" + sections.join(rule);

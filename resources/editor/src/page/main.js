@@ -13,6 +13,7 @@ import { buildMenus, commandOf, recentIndexOf } from "./menus.js";
 import { versionItems, versionActions, saveRefusal } from "./versions.js";
 import { sideBySide } from "./diff.js";
 import { countLines } from "./counts.js";
+import { Preview } from "./preview.js";
 
 const $ = (id) => document.getElementById(id);
 const product = $("product").textContent;
@@ -27,9 +28,11 @@ const state = {
   selected: null,
   recent: [],
   sidebar: true,
+  previewMode: "off", // "off", "beside" or "only"
 };
 const tabs = new Tabs();
 let editor;
+let preview;
 // The tab whose state the editor view holds now; every other tab keeps its own.
 let shownTab = null;
 
@@ -75,6 +78,7 @@ function documentChanged() {
     showTabs();
   }
   scheduleCounts();
+  preview.schedule();
   // Undoing back to the saved text makes the tab clean again; compared once typing pauses.
   clearTimeout(dirtyTimer);
   dirtyTimer = setTimeout(() => {
@@ -132,6 +136,7 @@ function showTab(tab, { focusTab = false } = {}) {
     if (shownTab && tabs.byId(shownTab.id)) shownTab.state = editor.view.state;
     editor.show(tab.state);
     shownTab = tab;
+    preview.reset();
   }
   tabs.activate(tab.id);
   if (tab.path) state.selected = tab.path;
@@ -145,6 +150,7 @@ function showTab(tab, { focusTab = false } = {}) {
 function showNothing() {
   shownTab = null;
   editor.show(editor.makeState(""));
+  preview.reset();
   showTabs();
   showPosition(editor.view.state);
   scheduleCounts();
@@ -592,6 +598,33 @@ function toggleRecentList() {
   });
 }
 
+// --- preview ---------------------------------------------------------------------
+
+function setPreview(mode) {
+  state.previewMode = mode;
+  document.body.classList.toggle("preview-beside", mode === "beside");
+  document.body.classList.toggle("preview-only", mode === "only");
+  $("preview").hidden = mode === "off";
+  preview.setOn(mode !== "off");
+  sendMenus();
+}
+
+// A link in the preview to another document of the folder opens it in a tab.
+function openLinked(href) {
+  const tab = shownTab;
+  const target = decodeURIComponent(href.split(/[?#]/)[0]);
+  if (!tab || !tab.path || !/\.(md|markdown)$/i.test(target) || target.startsWith("/")) {
+    return status(`Only links to Markdown documents of the open folder open from the preview: ${href}`);
+  }
+  const folder = tab.path.slice(0, Math.max(0, tab.path.lastIndexOf("/")));
+  const parts = [];
+  for (const part of [...folder.split("/"), ...target.split("/")]) {
+    if (part === "..") parts.pop();
+    else if (part && part !== ".") parts.push(part);
+  }
+  openDocument({ path: parts.join("/") });
+}
+
 // --- menus, header and the program's calls -------------------------------------------
 
 function sendMenus() {
@@ -605,6 +638,7 @@ function sendMenus() {
       sidebar: state.sidebar,
       wrap: editor.settings.wrap,
       lineNumbers: editor.settings.lineNumbers,
+      previewMode: state.previewMode,
     }),
   });
 }
@@ -653,6 +687,8 @@ const commands = {
     editor.set("wrap", !editor.settings.wrap);
     sendMenus();
   },
+  previewBeside: () => setPreview(state.previewMode === "beside" ? "off" : "beside"),
+  previewOnly: () => setPreview(state.previewMode === "only" ? "off" : "only"),
   lineNumbers: () => {
     editor.set("lineNumbers", !editor.settings.lineNumbers);
     sendMenus();
@@ -715,6 +751,7 @@ window.Quillmarsh = {
 // --- wiring ----------------------------------------------------------------------
 
 editor = new Editor($("editor"), { onChange: documentChanged, onSelection: showPosition });
+preview = new Preview($("preview"), editor.view, { openLink: openLinked });
 $("open-folder").addEventListener("click", chooseFolder);
 $("open-file").addEventListener("click", chooseFile);
 $("recent").addEventListener("click", toggleRecentList);

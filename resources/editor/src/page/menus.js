@@ -21,6 +21,8 @@ export const commandIds = {
   sidebar: "m3.1",
   wrap: "m3.2",
   lineNumbers: "m3.3",
+  previewBeside: "m3.6",
+  previewOnly: "m3.7",
   nextTab: "m3.4",
   previousTab: "m3.5",
   bold: "m4.1",
@@ -45,7 +47,7 @@ export function commandOf(id) {
   return Object.keys(commandIds).find((name) => commandIds[name] === id) || null;
 }
 
-// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers }
+// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode }
 export function buildMenus(view) {
   const ids = commandIds;
   const doc = !!view.hasDoc;
@@ -84,6 +86,9 @@ export function buildMenus(view) {
       { label: "Show Sidebar", id: ids.sidebar, key: "Cmd+Shift+B", checked: !!view.sidebar },
       { label: "Wrap Lines", id: ids.wrap, checked: !!view.wrap },
       { label: "Line Numbers", id: ids.lineNumbers, checked: !!view.lineNumbers },
+      { sep: true },
+      { label: "Preview Beside the Text", id: ids.previewBeside, key: "Cmd+Shift+P", checked: view.previewMode === "beside" },
+      { label: "Preview Only", id: ids.previewOnly, key: "Cmd+Shift+R", checked: view.previewMode === "only" },
       { sep: true },
       { label: "Next Tab", id: ids.nextTab, key: "Cmd+Tab", enabled: view.tabCount > 1 },
       { label: "Previous Tab", id: ids.previousTab, key: "Cmd+Shift+Tab", enabled: view.tabCount > 1 },
