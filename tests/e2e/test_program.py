@@ -7,6 +7,7 @@ Run one class by hand:
     QUILLMARSH_TEST_PROGRAM=build/bin/quillmarsh-test python3 tests/e2e/test_program.py -v ProgramSession
 """
 
+import json
 import os
 import re
 import socket
@@ -419,6 +420,50 @@ class EditingSession(unittest.TestCase):
             self.assertEqual(notice["kind"], "missing")
             self.assertTrue(driver.execute("return document.querySelector('#tabs .tab.active.missing') !== null"))
             self.assertEqual(driver.execute(EDITOR_TEXT), "# Plan\nFrom elsewhere.\n")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class AnotherFolderOpened(unittest.TestCase):
+    def test_a_tab_of_the_last_folder_never_saves_into_the_new_one(self):
+        desktop = Desktop()
+        program = None
+        try:
+            first = os.path.join(desktop.home, "First")
+            second = os.path.join(desktop.home, "Second")
+            for folder in (first, second):
+                os.makedirs(folder)
+                write(os.path.join(folder, "plan.md"), f"# {os.path.basename(folder)}\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"),
+                  '[{"kind": "folder", "path": "%s", "bookmark": ""}, {"kind": "folder", "path": "%s", "bookmark": ""}]'
+                  % (first, second))
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"plan.md\"]') !== null"),
+                       what="the first folder's document")
+            driver.execute("document.querySelector('#tree li[data-path=\"plan.md\"]').click()")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# First\n", what="the document in the editor")
+            type_at_end(program, window, "Edited.")
+
+            items = json.loads(program.fetch("GET", "/api/recent")["body"])["items"]
+            index = next(item["index"] for item in items if item.get("path") == second)
+            driver.execute(f"window.Quillmarsh.menuRun('m1.3.{index + 1}')")
+            wait_until(lambda: driver.execute("return document.getElementById('folder-name').textContent") == "Second",
+                       what="the second folder")
+            # The same relative path now names the second folder's document: Save asks where instead.
+            program.key(window, "ctrl+s")
+            panel = wait_until(lambda: program.windows("^Save the document as$"), what="the save panel")[0]
+            program.key(panel, "Escape")
+            wait_until(lambda: program.windows() == [window], what="the panel to close")
+            self.assertEqual(read(os.path.join(second, "plan.md")), "# Second\n")
+            self.assertEqual(read(os.path.join(first, "plan.md")), "# First\n")
+            self.assertTrue(driver.execute(SHOWN_TAB_DIRTY))
         finally:
             if program:
                 program.close()

@@ -3,11 +3,12 @@ import assert from "node:assert/strict";
 import { Tabs, sameDocument } from "../../resources/editor/src/page/tabs.js";
 
 test("a document is found under any of its names", () => {
-  const tab = { path: "notes/a.md", location: "/home/me/Notes/notes/a.md" };
+  const tab = { path: "notes/a.md", folder: "/home/me/Notes", location: "/home/me/Notes/notes/a.md" };
   const cases = [
-    [{ path: "notes/a.md" }, true],
+    [{ path: "notes/a.md", folder: "/home/me/Notes" }, true],
+    [{ path: "notes/a.md", folder: "/home/me/Other" }, false],
     [{ file: "h1", location: "/home/me/Notes/notes/a.md" }, true],
-    [{ path: "notes/b.md" }, false],
+    [{ path: "notes/b.md", folder: "/home/me/Notes" }, false],
     [{ file: "h2", location: "/home/me/Notes/notes/b.md" }, false],
     [{ path: undefined, location: undefined }, false],
   ];

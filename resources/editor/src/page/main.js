@@ -100,9 +100,11 @@ function showTabs() {
       closeTab(tab);
     });
     const item = el("div", {
-      className: "tab" + (active ? " active" : "") + (tab.dirty ? " dirty" : "") + (tab.missing ? " missing" : ""),
+      className: "tab" + (active ? " active" : "") + (tab.dirty ? " dirty" : "") + (tab.missing ? " missing" : "") +
+                 (reachable(tab) || !tab.path ? "" : " detached"),
       role: "tab", "aria-selected": active ? "true" : "false", tabindex: active ? "0" : "-1",
-      title: tab.location || tab.name, "data-tab": tab.id, "data-path": tab.path,
+      title: (tab.location || tab.name) + (reachable(tab) || !tab.path ? "" : " (its folder is no longer open)"),
+      "data-tab": tab.id, "data-path": tab.path,
     }, [el("span", { className: "tab-marker", "aria-hidden": "true" }), el("span", { className: "tab-name", text: tab.name }), close]);
     if (tab.dirty) item.setAttribute("data-dirty", "");
     item.addEventListener("click", () => showTab(tab));
@@ -216,6 +218,13 @@ function pageNotice(text) {
 
 // --- documents ------------------------------------------------------------------
 
+// A path names a document inside the folder open when the tab was opened. Once
+// another folder is open, the same path would name another file: such a tab
+// is read and saved no more by its path (Save asks where to put it instead).
+function reachable(tab) {
+  return !!tab.file || (!!tab.path && tab.folder === state.folder);
+}
+
 function addressOf(tab) {
   return tab.file ? { file: tab.file } : { path: tab.path };
 }
@@ -232,6 +241,7 @@ async function readDocument(address) {
 }
 
 async function openDocument(address, hint = {}) {
+  if (address.path) address = { ...address, folder: state.folder };
   const known = tabs.find({ ...address, location: hint.location });
   if (known) return showTab(known);
   const read = await readDocument(address);
@@ -277,15 +287,28 @@ function takeText(tab, text, version) {
 }
 
 async function reloadTab(tab) {
+  if (!reachable(tab)) return setNotice(tab, { text: `${tab.name} cannot be read again: its folder is no longer open.` });
   const read = await readDocument(addressOf(tab));
   if (read.error) return setNotice(tab, { text: `${tab.name} could not be read again: ${read.error}` });
   takeText(tab, read.text, read.version);
   status(`Reloaded ${tab.name}`);
 }
 
-async function save(tab = tabs.active, { overwrite = false } = {}) {
-  if (!tab) return false;
+// Saves of one tab run one after another: a second Ctrl+S while the first is
+// under way then sends the version the first one made, not the stale one.
+function save(tab = tabs.active, options = {}) {
+  if (!tab) return Promise.resolve(false);
+  const run = (tab.saving || Promise.resolve()).then(() => saveNow(tab, options));
+  tab.saving = run.catch(() => false);
+  return run;
+}
+
+async function saveNow(tab, { overwrite = false } = {}) {
   if (!tab.path && !tab.file) return await saveAs(tab);
+  if (!reachable(tab)) {
+    status(`The folder of ${tab.name} is no longer open: choose where to save it.`);
+    return await saveAs(tab);
+  }
   const doc = textOf(tab);
   const bytes = new TextEncoder().encode(doc.toString());
   const answer = await api("PUT", "/api/file", {
@@ -309,7 +332,7 @@ async function save(tab = tabs.active, { overwrite = false } = {}) {
     return true;
   }
   const refusal = saveRefusal(answer.status, answer.json);
-  if (refusal.action === "overwrite" && !overwrite) return await save(tab, { overwrite: true });
+  if (refusal.action === "overwrite" && !overwrite) return await saveNow(tab, { overwrite: true });
   if (refusal.action === "ask") {
     conflictNotice(tab, `${tab.name} was not saved: ${problem(answer)}.`);
     return false;
@@ -327,11 +350,11 @@ async function saveAs(tab = tabs.active) {
   }
   if (answer.json.cancelled) return false;
   const other = tabs.find({ file: answer.json.file, location: answer.json.location });
-  Object.assign(tab, { file: answer.json.file, path: undefined, name: answer.json.name, location: answer.json.location, version: "new" });
+  Object.assign(tab, { file: answer.json.file, path: undefined, folder: undefined, name: answer.json.name, location: answer.json.location, version: "new" });
   // The document now saved over is shown by this tab alone.
   if (other && other.id !== tab.id) tabs.remove(other.id);
   // The person already agreed to replace an existing file in the panel.
-  return await save(tab, { overwrite: !!answer.json.exists });
+  return await saveNow(tab, { overwrite: !!answer.json.exists });
 }
 
 // What another program's change means for a tab with edits: the person chooses.
@@ -348,6 +371,7 @@ function conflictNotice(tab, text) {
 }
 
 async function compare(tab) {
+  if (!reachable(tab)) return setNotice(tab, { text: `${tab.name} cannot be compared: its folder is no longer open.` });
   const read = await readDocument(addressOf(tab));
   if (read.error) return setNotice(tab, { text: `${tab.name} could not be read for comparing: ${read.error}` });
   const table = compareTable(sideBySide(textOf(tab).toString(), read.text));
@@ -369,7 +393,7 @@ let checking = false;
 let checkAgain = false;
 async function checkVersions() {
   if (checking) return void (checkAgain = true);
-  const items = versionItems(tabs.list);
+  const items = versionItems(tabs.list.filter(reachable));
   if (!items.length) return;
   checking = true;
   try {
@@ -450,7 +474,7 @@ function markTreeSelection() {
   let focusable = null;
   for (const item of $("tree").children) {
     const path = item.dataset.path ?? item.dataset.folder;
-    const current = !!shown && !!item.dataset.path && shown.path === item.dataset.path;
+    const current = !!shown && !!item.dataset.path && shown.path === item.dataset.path && shown.folder === state.folder;
     item.classList.toggle("current", current);
     item.setAttribute("aria-selected", String(path === state.selected));
     item.tabIndex = -1;
@@ -492,6 +516,17 @@ function treeKeys(event) {
   }
 }
 
+// The program has switched folders: from now on paths name documents of this one.
+function folderNowOpen(folder) {
+  if (folder === state.folder) return;
+  state.folder = folder;
+  state.expanded = new Set();
+  state.selected = null;
+  state.files = [];
+  state.tree = buildTree([]);
+  showTabs();
+}
+
 let treeRetry = 0;
 async function refreshTree() {
   const answer = await api("GET", "/api/tree");
@@ -502,15 +537,10 @@ async function refreshTree() {
     return;
   }
   if (!answer.ok) return status(problem(answer));
-  const changedFolder = answer.json.folder !== state.folder;
-  state.folder = answer.json.folder;
+  folderNowOpen(answer.json.folder);
   state.files = (answer.json.files || []).map((entry) => entry.path);
   state.truncated = !!answer.json.truncated;
   state.tree = buildTree(state.files);
-  if (changedFolder) {
-    state.expanded = new Set();
-    state.selected = null;
-  }
   showTree();
   sendMenus();
 }
@@ -519,6 +549,7 @@ async function chooseFolder() {
   const answer = await api("POST", "/api/choose-folder", state.folder ? { query: { start: state.folder } } : {});
   if (!answer.ok) return status(problem(answer));
   if (answer.json.cancelled) return;
+  folderNowOpen(answer.json.folder);
   await refreshTree();
   await refreshRecent();
   status(`Opened the folder ${state.folder}`);
@@ -535,12 +566,11 @@ async function chooseFile() {
 async function closeFolder() {
   const answer = await api("POST", "/api/close-folder");
   if (!answer.ok) return status(problem(answer));
-  state.folder = null;
+  folderNowOpen(null);
   state.files = [];
   state.truncated = false;
   state.tree = buildTree([]);
   showTree();
-  sendMenus();
 }
 
 // --- quick open -------------------------------------------------------------------
@@ -569,7 +599,10 @@ async function openRecent(index) {
     status(problem(answer));
     return refreshRecent();
   }
-  if (answer.json.kind === "folder") await refreshTree();
+  if (answer.json.kind === "folder") {
+    folderNowOpen(answer.json.folder);
+    await refreshTree();
+  }
   else await openDocument({ file: answer.json.file }, answer.json);
   await refreshRecent();
 }

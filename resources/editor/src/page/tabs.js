@@ -2,9 +2,10 @@
 // holds beyond its identity (editor state, notices) is the caller's.
 
 // Two ways of naming the same document must find the same tab: a path inside
-// the folder, a handle from a panel, or the absolute place the program named.
+// the folder (the same path in another folder is another document), a handle
+// from a panel, or the absolute place the program named.
 export function sameDocument(tab, probe) {
-  if (probe.path && tab.path === probe.path) return true;
+  if (probe.path && tab.path === probe.path && tab.folder === probe.folder) return true;
   if (probe.file && tab.file === probe.file) return true;
   return !!probe.location && tab.location === probe.location;
 }
