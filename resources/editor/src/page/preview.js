@@ -4,8 +4,11 @@
 import DOMPurify from "dompurify";
 import { post } from "./api.js";
 
-// Above this size only the lines around the view are rendered.
+// Above this size only the lines around the view are rendered: the worker
+// would take seconds over the whole text.
 const wholeLimit = 300_000;
+// Blocks sanitized and put in place before the page may draw and take keys again.
+const blocksPerSlice = 30;
 // Lines rendered beyond the view on either side, in windowed mode.
 const margin = 150;
 
@@ -42,6 +45,14 @@ function windowAround(doc, top, bottom) {
   return { start, end };
 }
 
+// The block's first element carries the line it starts on, for scrolling in step.
+function markLine(block, line) {
+  if (block.line === line) return;
+  block.line = line;
+  const element = block.nodes.find((node) => node.nodeType === Node.ELEMENT_NODE);
+  if (element && line !== null) element.setAttribute("data-line", String(line));
+}
+
 export class Preview {
   constructor(container, view, { openLink }) {
     this.container = container;
@@ -55,6 +66,8 @@ export class Preview {
     this.timer = 0;
     this.shown = null; // the lines the shown preview covers
     this.on = false;
+    this.blocks = []; // shown: [{ html, nodes }] in order
+    this.applying = 0; // the generation of the update under way
     container.addEventListener("click", (event) => this.clicked(event));
     view.scrollDOM.addEventListener("scroll", () => this.scrolled(), { passive: true });
   }
@@ -74,6 +87,8 @@ export class Preview {
   // A new document in the editor: nothing of the last one's preview may stay.
   reset() {
     this.shown = null;
+    this.applying++;
+    this.blocks = [];
     this.container.replaceChildren();
     this.schedule(0);
   }
@@ -94,18 +109,56 @@ export class Preview {
     this.worker.postMessage({ id: ++this.sent, text, firstLine });
   }
 
-  received({ id, html }) {
+  received({ id, blocks }) {
     this.busy = false;
     if (id === this.sent && this.on) {
-      this.container.replaceChildren(sanitize(html));
       this.shown = this.pending;
-      this.container.dataset.rendered = String(id);
-      this.follow();
+      this.apply(blocks, id);
     }
     if (this.again) {
       this.again = false;
       this.render();
     }
+  }
+
+  // Keeps the blocks that are the same at the start and at the end, and puts
+  // the others in place a slice at a time, letting keys and frames through in
+  // between. A newer update stops this one; the list always matches what is shown.
+  async apply(blocks, id) {
+    const generation = ++this.applying;
+    const old = this.blocks;
+    let start = 0;
+    while (start < old.length && start < blocks.length && old[start].html === blocks[start].html) start++;
+    let endOld = old.length;
+    let endNew = blocks.length;
+    while (endOld > start && endNew > start && old[endOld - 1].html === blocks[endNew - 1].html) {
+      endOld--;
+      endNew--;
+    }
+    for (const block of old.slice(start, endOld)) for (const node of block.nodes) node.remove();
+    const after = old.slice(endOld);
+    // Lines move when lines are added above: kept blocks take their new ones.
+    after.forEach((block, k) => markLine(block, blocks[endNew + k].line));
+    const anchor = after.find((block) => block.nodes.length)?.nodes[0] || null;
+    const added = [];
+    this.blocks = [...old.slice(0, start), ...after];
+    for (let k = start; k < endNew; k += blocksPerSlice) {
+      if (k > start) {
+        await new Promise((resume) => setTimeout(resume, 0));
+        if (generation !== this.applying) return;
+      }
+      for (const { html, line } of blocks.slice(k, Math.min(endNew, k + blocksPerSlice))) {
+        const fragment = sanitize(html);
+        const block = { html, nodes: [...fragment.childNodes], line: null };
+        markLine(block, line);
+        this.container.insertBefore(fragment, anchor);
+        added.push(block);
+      }
+      this.blocks = [...old.slice(0, start), ...added, ...after];
+      this.follow();
+    }
+    this.container.dataset.rendered = String(id);
+    this.follow();
   }
 
   topLine() {

@@ -6,14 +6,6 @@ const md = new MarkdownIt({ html: true, linkify: true, typographer: false });
 // "www.example.org" is a link too, as people write it.
 md.linkify.set({ fuzzyLink: true });
 
-// Every block remembers the line of the text it came from, so the preview can
-// follow the editor's scrolling. firstLine: the text's first line in the document.
-md.core.ruler.push("source_lines", (state) => {
-  for (const token of state.tokens) {
-    if (token.map && token.block && token.nesting !== -1) token.attrSet("data-line", String(token.map[0] + state.env.firstLine));
-  }
-});
-
 // Task lists: "- [ ] to do" and "- [x] done" become boxes that show, not edit.
 md.core.ruler.after("inline", "task_lists", (state) => {
   const tokens = state.tokens;
@@ -31,13 +23,34 @@ md.core.ruler.after("inline", "task_lists", (state) => {
   }
 });
 
+// The document as a list of top-level blocks (a heading, a paragraph, a whole
+// list...), each rendered on its own with the line it starts on, so the page
+// can keep the blocks that did not change, sanitize only the others, and
+// follow the editor's scrolling. firstLine: the text's first line in the document.
+function renderBlocks(text, firstLine) {
+  const env = {};
+  const tokens = md.parse(text, env);
+  const blocks = [];
+  let start = 0;
+  let depth = 0;
+  tokens.forEach((token, k) => {
+    depth += token.nesting;
+    if (depth === 0) {
+      const map = tokens[start].map;
+      blocks.push({ html: md.renderer.render(tokens.slice(start, k + 1), md.options, env), line: map ? map[0] + firstLine : null });
+      start = k + 1;
+    }
+  });
+  return blocks;
+}
+
 self.onmessage = (event) => {
   const { id, text, firstLine } = event.data;
-  let html;
+  let blocks;
   try {
-    html = md.render(text, { firstLine });
+    blocks = renderBlocks(text, firstLine);
   } catch (error) {
-    html = `<p>The preview could not be made: ${md.utils.escapeHtml(String(error))}</p>`;
+    blocks = [{ html: `<p>The preview could not be made: ${md.utils.escapeHtml(String(error))}</p>`, line: null }];
   }
-  self.postMessage({ id, html });
+  self.postMessage({ id, blocks });
 };
