@@ -4,14 +4,18 @@
 # lands in the tree (nor in the program's resources).
 #   scripts/build-page.sh          writes app.js, app.css, preview-worker.js, THIRD-PARTY-LICENSES.txt
 #   scripts/build-page.sh --check  builds aside and fails when the committed files differ
+#   scripts/build-page.sh --test   runs the page tests that need its packages (tests/page/rendering)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source_dir=resources/editor/src
 web_dir=resources/editor/web
 generated=(app.js app.css preview-worker.js THIRD-PARTY-LICENSES.txt)
 
-check=false
-if [ "${1:-}" = "--check" ]; then check=true; fi
+mode=${1:-build}
+case "$mode" in
+  build|--check|--test) ;;
+  *) echo "usage: scripts/build-page.sh [--check|--test]" >&2; exit 2 ;;
+esac
 
 if ! command -v node >/dev/null || [ "$(node -p 'process.versions.node.split(".")[0]')" -lt 18 ]; then
   echo "build-page: Node 18 or newer is needed (scripts/setup.sh installs it)" >&2
@@ -23,8 +27,12 @@ trap 'rm -rf "$work"' EXIT
 tar -C "$source_dir" --exclude=node_modules -cf - . | tar -C "$work" -xf -
 (cd "$work" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
 
-if ! $check; then
+if [ "$mode" = "build" ]; then
   node "$work/build.mjs" "$PWD/$web_dir"
+  exit 0
+fi
+if [ "$mode" = "--test" ]; then
+  QUILLMARSH_PAGE_MODULES="$work/node_modules" node --test tests/page/rendering/*.test.mjs
   exit 0
 fi
 
