@@ -580,10 +580,10 @@ class CopyAndPasteALargeDocument(unittest.TestCase):
             wait_until(lambda: driver.execute(counts) == expected, what="the document's counts")
             driver.execute("document.querySelector('#editor .cm-content').focus()")
             program.activate(window)
-            # Select All is the page's: the whole text, not only the lines drawn.
-            driver.execute("window.Quillmarsh.menuRun('m2.3')")
+            # Ctrl+A is the page's Select All: the whole text, not only the lines drawn.
+            program.key(window, "ctrl+a")
             program.key(window, "ctrl+c")
-            driver.execute("window.Quillmarsh.menuRun('m1.10')")
+            program.key(window, "ctrl+n")
             wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 2,
                        what="a new document")
             program.key(window, "ctrl+v")
