@@ -602,6 +602,38 @@ class CopyAndPasteALargeDocument(unittest.TestCase):
             desktop.close()
 
 
+class EditorKeys(unittest.TestCase):
+    def test_lists_continue_and_the_shared_keys_reach_the_editor(self):
+        desktop = Desktop()
+        program = None
+        try:
+            document = os.path.join(desktop.home, "keys.md")
+            write(document, "# Keys\n")
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n", what="the document in the editor")
+            type_at_end(program, window, "* one")
+            program.key(window, "Return")
+            desktop.xdotool("type", "--delay", "20", "two")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n* one\n* two", what="the list to go on")
+
+            # Undo, Redo and Find share their keys with the program's own: the editor gets them.
+            program.key(window, "ctrl+z")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) != "# Keys\n* one\n* two", what="the undo")
+            program.key(window, "ctrl+shift+z")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n* one\n* two", what="the redo")
+            program.key(window, "ctrl+f")
+            options = wait_until(lambda: driver.execute(
+                "const p = document.querySelector('#editor .cm-search'); return p && "
+                "[...p.querySelectorAll('input[type=checkbox]')].map(b => b.name)"), what="the find panel")
+            self.assertEqual(sorted(options), ["case", "re", "word"])
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 class PreviewSession(unittest.TestCase):
     HOSTILE = """# Title
 
