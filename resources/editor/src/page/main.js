@@ -8,7 +8,7 @@ import { ask } from "./dialogs.js";
 import { compareTable, chooseDocument } from "./pickers.js";
 import { Editor } from "./editor.js";
 import { Tabs } from "./tabs.js";
-import { buildTree, visibleRows, ancestors } from "./tree.js";
+import { TreeView } from "./treeView.js";
 import { buildMenus, commandOf, recentIndexOf } from "./menus.js";
 import { versionItems, versionActions, saveRefusal } from "./versions.js";
 import { sideBySide } from "./diff.js";
@@ -23,9 +23,6 @@ const state = {
   folder: null,
   files: [],
   truncated: false,
-  tree: buildTree([]),
-  expanded: new Set(),
-  selected: null,
   recent: [],
   sidebar: true,
   previewMode: "off", // "off", "beside" or "only"
@@ -33,6 +30,7 @@ const state = {
 const tabs = new Tabs();
 let editor;
 let preview;
+let treeView;
 // The tab whose state the editor view holds now; every other tab keeps its own.
 let shownTab = null;
 
@@ -126,7 +124,7 @@ function showTabs() {
   $("save").disabled = !tab;
   $("save-as").disabled = !tab;
   showNotice();
-  markTreeSelection();
+  treeView.setCurrent(tab && tab.path && tab.folder === state.folder ? tab.path : null);
   sendMenus();
 }
 
@@ -141,7 +139,6 @@ function showTab(tab, { focusTab = false } = {}) {
     preview.reset();
   }
   tabs.activate(tab.id);
-  if (tab.path) state.selected = tab.path;
   showTabs();
   showPosition(editor.view.state);
   scheduleCounts();
@@ -435,95 +432,15 @@ function showTree() {
   $("folder-name").title = state.folder || "";
   $("tree-filter").hidden = !state.folder;
   $("tree-cut").hidden = !state.truncated;
-  const rows = visibleRows(state.tree, state.expanded, $("tree-filter").value);
-  $("tree").replaceChildren(...rows.map((row) => {
-    const item = el("li", {
-      role: "treeitem", "aria-level": row.depth + 1, tabindex: "-1",
-      className: row.kind,
-      "data-path": row.kind === "file" ? row.path : undefined,
-      "data-folder": row.kind === "folder" ? row.path : undefined,
-      "aria-expanded": row.kind === "folder" ? String(row.expanded) : undefined,
-      title: row.path,
-    }, [el("span", { className: "tree-name", text: row.name })]);
-    item.style.setProperty("--depth", row.depth);
-    item.addEventListener("click", () => activateRow(row));
-    return item;
-  }));
-  markTreeSelection();
-}
-
-function activateRow(row) {
-  if (row.kind === "folder") {
-    if (state.expanded.has(row.path)) state.expanded.delete(row.path);
-    else state.expanded.add(row.path);
-    state.selected = row.path;
-    showTree();
-    treeItemFor(row.path)?.focus();
-  } else {
-    state.selected = row.path;
-    openDocument({ path: row.path });
-  }
-}
-
-function treeItemFor(path) {
-  return [...$("tree").children].find((item) => (item.dataset.path ?? item.dataset.folder) === path) || null;
-}
-
-function markTreeSelection() {
-  const shown = tabs.active;
-  let focusable = null;
-  for (const item of $("tree").children) {
-    const path = item.dataset.path ?? item.dataset.folder;
-    const current = !!shown && !!item.dataset.path && shown.path === item.dataset.path && shown.folder === state.folder;
-    item.classList.toggle("current", current);
-    item.setAttribute("aria-selected", String(path === state.selected));
-    item.tabIndex = -1;
-    if (path === state.selected) focusable = item;
-  }
-  const first = focusable || $("tree").firstElementChild;
-  if (first) first.tabIndex = 0;
-}
-
-// Arrow keys move through the tree, Right and Left open and close folders.
-function treeKeys(event) {
-  const items = [...$("tree").children];
-  const at = items.indexOf(document.activeElement);
-  if (at < 0) return;
-  const item = items[at];
-  const folder = item.dataset.folder;
-  const move = (to) => {
-    const target = items[Math.max(0, Math.min(items.length - 1, to))];
-    state.selected = target.dataset.path ?? target.dataset.folder;
-    markTreeSelection();
-    target.focus();
-  };
-  const keys = {
-    ArrowDown: () => move(at + 1),
-    ArrowUp: () => move(at - 1),
-    Home: () => move(0),
-    End: () => move(items.length - 1),
-    ArrowRight: () => folder !== undefined && !state.expanded.has(folder) && activateRow({ kind: "folder", path: folder }),
-    ArrowLeft: () => {
-      if (folder !== undefined && state.expanded.has(folder)) return activateRow({ kind: "folder", path: folder });
-      const parent = ancestors(item.dataset.path ?? folder).pop();
-      if (parent) move(items.indexOf(treeItemFor(parent)));
-    },
-    Enter: () => item.click(),
-  };
-  if (keys[event.key]) {
-    event.preventDefault();
-    keys[event.key]();
-  }
+  treeView.draw();
 }
 
 // The program has switched folders: from now on paths name documents of this one.
 function folderNowOpen(folder) {
   if (folder === state.folder) return;
   state.folder = folder;
-  state.expanded = new Set();
-  state.selected = null;
   state.files = [];
-  state.tree = buildTree([]);
+  treeView.reset();
   showTabs();
 }
 
@@ -540,7 +457,7 @@ async function refreshTree() {
   folderNowOpen(answer.json.folder);
   state.files = (answer.json.files || []).map((entry) => entry.path);
   state.truncated = !!answer.json.truncated;
-  state.tree = buildTree(state.files);
+  treeView.setPaths(state.files);
   showTree();
   sendMenus();
 }
@@ -569,7 +486,6 @@ async function closeFolder() {
   folderNowOpen(null);
   state.files = [];
   state.truncated = false;
-  state.tree = buildTree([]);
   showTree();
 }
 
@@ -579,9 +495,7 @@ async function quickOpen() {
   if (!state.folder) return;
   const picked = await chooseDocument(state.files);
   if (!picked) return;
-  for (const folder of ancestors(picked)) state.expanded.add(folder);
-  state.selected = picked;
-  showTree();
+  treeView.reveal(picked);
   await openDocument({ path: picked });
 }
 
@@ -783,6 +697,7 @@ window.Quillmarsh = {
 
 // --- wiring ----------------------------------------------------------------------
 
+treeView = new TreeView($("tree"), { onOpen: (path) => openDocument({ path }) });
 editor = new Editor($("editor"), { onChange: documentChanged, onSelection: showPosition });
 preview = new Preview($("preview"), editor.view, { openLink: openLinked });
 $("open-folder").addEventListener("click", chooseFolder);
@@ -791,8 +706,7 @@ $("recent").addEventListener("click", toggleRecentList);
 $("save").addEventListener("click", () => save());
 $("save-as").addEventListener("click", () => saveAs());
 $("notice-close").addEventListener("click", () => tabs.active && setNotice(tabs.active, null));
-$("tree-filter").addEventListener("input", showTree);
-$("tree").addEventListener("keydown", treeKeys);
+$("tree-filter").addEventListener("input", () => treeView.setFilter($("tree-filter").value));
 $("recent-list").addEventListener("keydown", (event) => {
   const rows = [...$("recent-list").children];
   const at = rows.indexOf(document.activeElement);
