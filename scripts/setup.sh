@@ -12,6 +12,13 @@ packages=(
   python3 openssl
 )
 
+# The editor page is built and tested with Node 18 or newer. A Node already
+# installed from elsewhere is used as it is (apt would refuse Debian's npm beside it).
+node_major=$(node -p 'process.versions.node.split(".")[0]' 2>/dev/null || echo 0)
+if [ "$node_major" -lt 18 ] || ! command -v npm >/dev/null; then
+  packages+=(nodejs npm)
+fi
+
 missing=()
 for package in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then

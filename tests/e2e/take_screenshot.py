@@ -1,7 +1,11 @@
-"""Takes the picture of the program for docs/: a folder open, a document in the
-editor. Not a test; run it by hand after building:
+"""Takes the pictures of the program for docs/: a folder open, a document in the
+editor, and optionally the preview beside it, the dark theme, or the notice of
+a change made by another program. Not a test; run it by hand after building:
 
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/quillmarsh.png
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/preview.png preview
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/dark.png preview dark
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/conflict.png conflict
 """
 
 import os
@@ -35,7 +39,7 @@ to keep the aphids busy.
 }
 
 
-def main(program_path, picture):
+def main(program_path, picture, options=()):
     desktop = Desktop(width=1400, height=900)
     program = None
     try:
@@ -50,17 +54,33 @@ def main(program_path, picture):
         with open(os.path.join(support, "recent.json"), "w") as out:
             out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
 
-        program = Program(desktop, program_path)
+        env = {"GTK_THEME": "Adwaita:dark"} if "dark" in options else None
+        program = Program(desktop, program_path, env=env)
         window = program.wait_for_window("Quillmarsh")
         driver = program.connect()
         driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
-        item = "#tree li[data-path='Garden plan.md']"
-        wait_until(lambda: driver.execute(f"return document.querySelector(\"{item}\") !== null"),
+        wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-folder=\"Ideas\"]') !== null"),
                    what="the folder's documents")
-        driver.execute(f"document.querySelector(\"{item}\").click()")
-        wait_until(lambda: driver.execute("return document.getElementById('editor').value.startsWith('# Garden')"),
-                   what="the document in the editor")
-        driver.execute("const e = document.getElementById('editor'); e.focus(); e.setSelectionRange(0, 0)")
+        driver.execute("document.querySelector('#tree li[data-folder=\"Ideas\"]').click()")
+        # Two tabs, the garden plan shown.
+        for name in ("Reading list.md", "Garden plan.md"):
+            item = f"#tree li[data-path='{name}']"
+            wait_until(lambda: driver.execute(f"return document.querySelector(\"{item}\") !== null"), what=name)
+            driver.execute(f"document.querySelector(\"{item}\").click()")
+            wait_until(lambda: driver.execute(f"return document.querySelector('#tabs .tab.active[data-path=\"{name}\"]') !== null"),
+                       what=f"{name} in the editor")
+        if "preview" in options:
+            driver.execute("window.Quillmarsh.menuRun('m3.6')")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h1') !== null"), what="the preview")
+        if "conflict" in options:
+            driver.execute("document.querySelector('#editor .cm-content').focus()")
+            program.activate(window)
+            program.key(window, "ctrl+End")
+            desktop.xdotool("type", "--delay", "20", "Plant the garlic in October.")
+            with open(os.path.join(folder, "Garden plan.md"), "a") as out:
+                out.write("\nThe hedge needs cutting before May.\n")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: driver.execute("return !document.getElementById('notice').hidden"), what="the notice")
         program.activate(window)
         program.page_picture(window, picture)  # waits until the page has painted
         desktop.run(["import", "-window", window, picture])
@@ -71,6 +91,6 @@ def main(program_path, picture):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
-        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png")
-    main(sys.argv[1], os.path.abspath(sys.argv[2]))
+    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict"}:
+        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict]")
+    main(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:])

@@ -7,6 +7,7 @@ Run one class by hand:
     QUILLMARSH_TEST_PROGRAM=build/bin/quillmarsh-test python3 tests/e2e/test_program.py -v ProgramSession
 """
 
+import json
 import os
 import re
 import socket
@@ -32,6 +33,38 @@ QUIT_LINES = [
 def read(path):
     with open(path, encoding="utf-8") as text:
         return text.read()
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8") as out:
+        out.write(text)
+
+
+# The shown document's text as the editor draws it (whole for the small documents used here).
+EDITOR_TEXT = "return [...document.querySelectorAll('#editor .cm-line')].map(l => l.textContent).join('\\n')"
+SHOWN_TAB_DIRTY = "const t = document.querySelector('#tabs .tab.active'); return !!t && t.hasAttribute('data-dirty')"
+NOTICE = ("const n = document.getElementById('notice'); return n.hidden ? null : "
+          "{kind: n.dataset.kind, text: document.getElementById('notice-text').textContent, "
+          "choices: [...n.querySelectorAll('#notice-actions button')].map(b => b.dataset.choice)}")
+
+
+def click_choice(driver, where, choice):
+    """Clicks a page button once the script has answered: a choice may end the program."""
+    driver.execute("const [where, choice] = arguments;"
+                   "const button = document.querySelector(where + ' button[data-choice=\"' + choice + '\"]');"
+                   "if (!button) throw new Error('no ' + choice + ' in ' + where);"
+                   "setTimeout(() => button.click())", where, choice)
+
+
+def type_at_end(program, window, text):
+    """Puts the caret at the end of the shown document and types there for real."""
+    program.driver.execute("document.querySelector('#editor .cm-content').focus()")
+    program.activate(window)
+    program.key(window, "ctrl+End")
+    program.desktop.xdotool("type", "--delay", "20", text)
+    # Keys reach the page's process after the program's own shortcuts: a Ctrl+S
+    # pressed now could save before the last letters arrive.
+    wait_until(lambda: program.driver.execute(EDITOR_TEXT).endswith(text), what=f"{text!r} in the editor")
 
 
 def setUpModule():
@@ -219,6 +252,7 @@ class ProgramSession(unittest.TestCase):
     def test_page_menus_run_the_page_and_edit_commands_reach_the_view(self):
         self.driver.execute("""
             window.menuCalls = [];
+            window.pageMenuRun = window.Quillmarsh.menuRun;
             window.Quillmarsh.menuRun = (id) => window.menuCalls.push(id);
             window.webkit.messageHandlers.quillmarsh.postMessage({menus: [
               {label: 'Probe', items: [
@@ -251,7 +285,8 @@ class ProgramSession(unittest.TestCase):
             self.assertEqual(selection, [0, 11])
         finally:
             self.remove("probe-field")
-            self.driver.execute("delete window.Quillmarsh.menuRun; sendMenus()")
+            # The page's own menuRun back, and its menus sent again (it does on every folder check).
+            self.driver.execute("window.Quillmarsh.menuRun = window.pageMenuRun; window.Quillmarsh.folderChanged()")
 
     def window_state(self):
         return self.desktop.run(["xprop", "-id", self.window, "_NET_WM_STATE"], check=False)
@@ -306,22 +341,20 @@ class ProgramSession(unittest.TestCase):
 
 
 class EditingSession(unittest.TestCase):
-    """A person opens a folder, edits a document and saves it, as the start page offers."""
+    """A person opens a folder, edits a document and saves it, while another program changes it."""
 
-    def test_open_edit_save_and_save_over_a_change_on_disk(self):
+    def test_open_edit_save_and_settle_changes_made_elsewhere(self):
         desktop = Desktop()
         program = None
         try:
             folder = os.path.join(desktop.home, "Notes")
             os.makedirs(folder)
             document = os.path.join(folder, "plan.md")
-            with open(document, "w") as out:
-                out.write("# Plan\n")
+            write(document, "# Plan\n")
             # The folder was opened in an earlier launch: it is first in Open Recent.
             support = os.path.join(desktop.data, "Quillmarsh")
             os.makedirs(support)
-            with open(os.path.join(support, "recent.json"), "w") as out:
-                out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
             program = Program(desktop, PROGRAM)
             window = program.wait_for_window(TITLE)
             driver = program.connect()
@@ -329,37 +362,108 @@ class EditingSession(unittest.TestCase):
             wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"plan.md\"]') !== null"),
                        what="the folder's documents in the tree")
             driver.execute("document.querySelector('#tree li[data-path=\"plan.md\"]').click()")
-            wait_until(lambda: driver.execute("return document.getElementById('editor').value") == "# Plan\n",
-                       what="the document in the editor")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Plan\n", what="the document in the editor")
 
-            driver.execute("const e = document.getElementById('editor'); e.focus(); e.setSelectionRange(7, 7)")
-            program.activate(window)
-            desktop.xdotool("type", "--delay", "20", "Day one.")
+            type_at_end(program, window, "Day one.")
             program.key(window, "ctrl+s")
             wait_until(lambda: read(document) == "# Plan\nDay one.", what="the saved text on disk")
+            wait_until(lambda: not driver.execute(SHOWN_TAB_DIRTY), what="the tab to show it is saved")
 
-            # Another program changes the document: the next save is refused until the person says so.
-            with open(document, "w") as out:
-                out.write("# Plan\nChanged elsewhere.\n")
-            program.activate(window)
-            desktop.xdotool("type", "--delay", "20", " Two.")
+            # Another program changes the document under unsaved edits: nothing is
+            # saved over it until the person chooses, here Overwrite (keep mine).
+            type_at_end(program, window, " Two.")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved marker")
+            write(document, "# Plan\nChanged elsewhere.\n")
             program.key(window, "ctrl+s")
-            wait_until(lambda: driver.execute("return !document.getElementById('notice').hidden"),
-                       what="the conflict notice")
+            notice = wait_until(lambda: (lambda n: n if n and "was not saved" in n["text"] else None)(driver.execute(NOTICE)),
+                                what="the conflict notice")
+            self.assertEqual(notice["choices"], ["reload", "overwrite", "compare"])
             self.assertEqual(read(document), "# Plan\nChanged elsewhere.\n")
-            self.assertEqual(driver.execute("return document.getElementById('notice-action').textContent"),
-                             "Save anyway")
-            driver.execute("document.getElementById('notice-action').click()")
-            wait_until(lambda: read(document) == "# Plan\nDay one. Two.", what="the text saved anyway")
+            click_choice(driver, "#notice", "overwrite")
+            wait_until(lambda: read(document) == "# Plan\nDay one. Two.", what="my text saved over theirs")
             backups = os.path.join(support, "Backups")
             self.assertTrue(any("Changed elsewhere." in read(os.path.join(root, name))
                                 for root, _, names in os.walk(backups) for name in names))
 
+            # Again, and this time Compare shows both texts with the differences
+            # marked, and Reload (take theirs) from there replaces mine.
+            type_at_end(program, window, " Three.")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved marker")
+            write(document, "# Plan\nTheirs.\n")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: (lambda n: n and "was not saved" in n["text"])(driver.execute(NOTICE)), what="the conflict notice")
+            click_choice(driver, "#notice", "compare")
+            marked = wait_until(lambda: driver.execute(
+                "const d = document.querySelector('#dialog-layer .dialog'); return d && d.querySelector('.compare') && "
+                "{mine: [...d.querySelectorAll('.changed-mine')].map(c => c.textContent), "
+                " theirs: [...d.querySelectorAll('.changed-theirs')].map(c => c.textContent)}"), what="the comparison")
+            self.assertEqual(marked, {"mine": ["Day one. Two. Three."], "theirs": ["Theirs.", ""]})
+            click_choice(driver, "#dialog-layer .dialog", "reload")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Plan\nTheirs.\n", what="their text in the editor")
+            self.assertFalse(driver.execute(SHOWN_TAB_DIRTY))
+            self.assertIsNone(driver.execute(NOTICE))
+            self.assertEqual(read(document), "# Plan\nTheirs.\n")
+
+            # A clean tab follows changes made elsewhere without asking.
+            write(document, "# Plan\nFrom elsewhere.\n")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Plan\nFrom elsewhere.\n", what="the quiet reload")
+            self.assertIsNone(driver.execute(NOTICE))
+
             # A new document in the folder shows up in the tree without asking.
-            with open(os.path.join(folder, "ideas.md"), "w") as out:
-                out.write("# Ideas\n")
+            write(os.path.join(folder, "ideas.md"), "# Ideas\n")
             wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"ideas.md\"]') !== null"),
                        what="the new document in the tree")
+
+            # Deleted elsewhere: the tab stays, marked, and says how to keep the text.
+            os.remove(document)
+            notice = wait_until(lambda: driver.execute(NOTICE), what="the notice of the deleted document")
+            self.assertEqual(notice["kind"], "missing")
+            self.assertTrue(driver.execute("return document.querySelector('#tabs .tab.active.missing') !== null"))
+            self.assertEqual(driver.execute(EDITOR_TEXT), "# Plan\nFrom elsewhere.\n")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class AnotherFolderOpened(unittest.TestCase):
+    def test_a_tab_of_the_last_folder_never_saves_into_the_new_one(self):
+        desktop = Desktop()
+        program = None
+        try:
+            first = os.path.join(desktop.home, "First")
+            second = os.path.join(desktop.home, "Second")
+            for folder in (first, second):
+                os.makedirs(folder)
+                write(os.path.join(folder, "plan.md"), f"# {os.path.basename(folder)}\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"),
+                  '[{"kind": "folder", "path": "%s", "bookmark": ""}, {"kind": "folder", "path": "%s", "bookmark": ""}]'
+                  % (first, second))
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"plan.md\"]') !== null"),
+                       what="the first folder's document")
+            driver.execute("document.querySelector('#tree li[data-path=\"plan.md\"]').click()")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# First\n", what="the document in the editor")
+            type_at_end(program, window, "Edited.")
+
+            items = json.loads(program.fetch("GET", "/api/recent")["body"])["items"]
+            index = next(item["index"] for item in items if item.get("path") == second)
+            driver.execute(f"window.Quillmarsh.menuRun('m1.3.{index + 1}')")
+            wait_until(lambda: driver.execute("return document.getElementById('folder-name').textContent") == "Second",
+                       what="the second folder")
+            # The same relative path now names the second folder's document: Save asks where instead.
+            program.key(window, "ctrl+s")
+            panel = wait_until(lambda: program.windows("^Save the document as$"), what="the save panel")[0]
+            program.key(panel, "Escape")
+            wait_until(lambda: program.windows() == [window], what="the panel to close")
+            self.assertEqual(read(os.path.join(second, "plan.md")), "# Second\n")
+            self.assertEqual(read(os.path.join(first, "plan.md")), "# First\n")
+            self.assertTrue(driver.execute(SHOWN_TAB_DIRTY))
         finally:
             if program:
                 program.close()
@@ -424,7 +528,7 @@ class PanelsSession(unittest.TestCase):
             driver.execute(click, "open-file")
             self.choose(program, self.panel(program, window, "^Choose a Markdown document to open in Quillmarsh$"),
                         os.path.join(other, "b.md"))
-            wait_until(lambda: driver.execute("return document.getElementById('editor').value") == "# B\n",
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# B\n",
                        what="the chosen document in the editor")
 
             # Saved under a name without an extension: the document gets ".md".
@@ -446,7 +550,7 @@ class DocumentsFromTheCommandLine(unittest.TestCase):
             out.write("# Notes\n\nGiven on the command line.\n")
         launch = Launch(arguments=[document, os.path.join(folder, "missing.md")])
         try:
-            text = wait_until(lambda: launch.driver.execute("return document.getElementById('editor').value"),
+            text = wait_until(lambda: launch.driver.execute(EDITOR_TEXT),
                               what="the document to reach the editor")
             self.assertEqual(text, "# Notes\n\nGiven on the command line.\n")
             self.assertIn("finder: 1 to open, 1 left out", launch.program.log_lines())
@@ -454,6 +558,221 @@ class DocumentsFromTheCommandLine(unittest.TestCase):
             launch.close()
             os.remove(document)
             os.rmdir(folder)
+
+
+class CopyAndPasteALargeDocument(unittest.TestCase):
+    def test_select_all_copy_and_paste_reproduce_a_megabyte_whole(self):
+        desktop = Desktop()
+        program = None
+        try:
+            lines = [f"line {k:05} of the long document, with words enough to fill it" for k in range(16200)]
+            text = "\n".join(lines) + "\n"
+            self.assertGreater(len(text), 1_000_000)
+            document = os.path.join(desktop.home, "long.md")
+            write(document, text)
+            words = len(re.findall(r"[A-Za-z0-9][A-Za-z0-9_'-]*", text))
+            expected = [str(words), str(len(text) - text.count("\n"))]
+            counts = "const c = document.getElementById('status-counts').dataset; return [c.words, c.characters]"
+
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(counts) == expected, what="the document's counts")
+            driver.execute("document.querySelector('#editor .cm-content').focus()")
+            program.activate(window)
+            # Ctrl+A is the page's Select All: the whole text, not only the lines drawn.
+            program.key(window, "ctrl+a")
+            program.key(window, "ctrl+c")
+            program.key(window, "ctrl+n")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 2,
+                       what="a new document")
+            program.key(window, "ctrl+v")
+            wait_until(lambda: driver.execute(counts) == expected, timeout=60, what="the whole text pasted")
+
+            # Switching tabs with the keys keeps each one's text.
+            program.key(window, "ctrl+shift+Tab")
+            wait_until(lambda: driver.execute("return document.querySelector('#tabs .tab.active .tab-name').textContent")
+                       == "long.md", what="the first tab")
+            program.key(window, "ctrl+Tab")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY) and driver.execute(counts) == expected,
+                       what="the pasted text back in its tab")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class EditorKeys(unittest.TestCase):
+    def test_lists_continue_and_the_shared_keys_reach_the_editor(self):
+        desktop = Desktop()
+        program = None
+        try:
+            document = os.path.join(desktop.home, "keys.md")
+            write(document, "# Keys\n")
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n", what="the document in the editor")
+            type_at_end(program, window, "* one")
+            program.key(window, "Return")
+            desktop.xdotool("type", "--delay", "20", "two")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n* one\n* two", what="the list to go on")
+
+            # Undo, Redo and Find share their keys with the program's own: the editor gets them.
+            program.key(window, "ctrl+z")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) != "# Keys\n* one\n* two", what="the undo")
+            program.key(window, "ctrl+shift+z")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n* one\n* two", what="the redo")
+            program.key(window, "ctrl+f")
+            options = wait_until(lambda: driver.execute(
+                "const p = document.querySelector('#editor .cm-search'); return p && "
+                "[...p.querySelectorAll('input[type=checkbox]')].map(b => b.name)"), what="the find panel")
+            self.assertEqual(sorted(options), ["case", "re", "word"])
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class PreviewSession(unittest.TestCase):
+    HOSTILE = """# Title
+
+| a | b |
+|---|---|
+| 1 | 2 |
+
+- [x] done
+- [ ] to do
+
+<script>window.previewRan = 1</script>
+<iframe src="https://a.example/frame"></iframe>
+<img src="https://a.example/track.png" onerror="window.previewRan = 2" alt="remote">
+<a href="javascript:window.previewRan = 3">script link</a>
+<p onclick="window.previewRan = 4" style="color: red">handler</p>
+
+[the web](https://a.example/page)
+"""
+
+    def test_preview_renders_sanitized_follows_typing_and_sends_links_to_the_browser(self):
+        desktop = Desktop()
+        program = None
+        try:
+            document = os.path.join(desktop.home, "hostile.md")
+            write(document, self.HOSTILE)
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == self.HOSTILE, what="the document in the editor")
+            driver.execute("window.Quillmarsh.menuRun('m3.6')")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h1') !== null"), what="the preview")
+            found = driver.execute("""
+                const p = document.getElementById('preview');
+                const all = [...p.querySelectorAll('*')];
+                return {
+                  heading: p.querySelector('h1').textContent,
+                  cells: [...p.querySelectorAll('td')].map(c => c.textContent),
+                  boxes: [...p.querySelectorAll('li input[type=checkbox]')].map(b => b.checked),
+                  scripts: p.querySelectorAll('script, iframe').length,
+                  handlers: all.filter(e => [...e.attributes].some(a => a.name.startsWith('on') || a.name === 'style')).length,
+                  scriptLinks: [...p.querySelectorAll('a')].filter(a => /^javascript:/i.test(a.getAttribute('href') || '')).length,
+                  remotePictures: [...p.querySelectorAll('img')].filter(i => i.hasAttribute('src')).length,
+                  ran: window.previewRan || 0,
+                };""")
+            self.assertEqual(found, {"heading": "Title", "cells": ["1", "2"], "boxes": [True, False], "scripts": 0,
+                                     "handlers": 0, "scriptLinks": 0, "remotePictures": 0, "ran": 0})
+
+            # Typing reaches the preview.
+            type_at_end(program, window, "Typed later.")
+            wait_until(lambda: "Typed later." in driver.execute("return document.getElementById('preview').textContent"),
+                       what="the typed text in the preview")
+
+            # A web link goes to the browser and the page stays where it is.
+            driver.execute("setTimeout(() => [...document.querySelectorAll('#preview a')]"
+                           ".find(a => a.textContent === 'the web').click())")
+            wait_until(lambda: "https://a.example/page" in desktop.browser_calls(), what="the link in the browser")
+            self.assertEqual(driver.execute("return location.href"), "lornwick://app/")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class QuickOpenInALargeFolder(unittest.TestCase):
+    def test_quick_open_finds_one_document_among_two_thousand(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Archive")
+            for k in range(2000):
+                sub = os.path.join(folder, f"year{k % 20}")
+                os.makedirs(sub, exist_ok=True)
+                write(os.path.join(sub, f"note-{k:04}.md"), f"# Note {k}\n")
+            os.makedirs(os.path.join(folder, "deep", "inside"))
+            write(os.path.join(folder, "deep", "inside", "meeting-minutes.md"), "# Minutes\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tree li').length > 0"),
+                       what="the folder in the tree")
+            program.activate(window)
+            program.key(window, "ctrl+p")
+            wait_until(lambda: driver.execute("return document.activeElement && document.activeElement.id === 'quick-open-field'"),
+                       what="the quick open field")
+            desktop.xdotool("type", "--delay", "30", "meetmin")
+            wait_until(lambda: driver.execute(
+                "const first = document.querySelector('#quick-open-list li'); return first && first.dataset.path")
+                == "deep/inside/meeting-minutes.md", what="the document first in the list")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Minutes\n", what="the document in the editor")
+            # The tree opens the folders down to it.
+            self.assertTrue(driver.execute(
+                "return document.querySelector('#tree li.current[data-path=\"deep/inside/meeting-minutes.md\"]') !== null"))
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class QuitWithAnUnsavedTab(unittest.TestCase):
+    def test_cancel_keeps_the_tab_and_dont_save_quits(self):
+        desktop = Desktop()
+        program = None
+        try:
+            document = os.path.join(desktop.home, "draft.md")
+            write(document, "# Draft\n")
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Draft\n", what="the document in the editor")
+            type_at_end(program, window, "Unsaved.")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved marker")
+            dialog = "return document.querySelector('#dialog-layer .dialog') !== null"
+
+            program.key(window, "ctrl+q")
+            wait_until(lambda: driver.execute(dialog), what="the question about unsaved changes")
+            click_choice(driver, "#dialog-layer .dialog", "cancel")
+            wait_until(lambda: not driver.execute(dialog), what="the question to close")
+            self.assertTrue(program.is_running())
+            self.assertEqual(driver.execute(EDITOR_TEXT), "# Draft\nUnsaved.")
+            self.assertNotIn("quit: page closed its tabs", program.log_lines())
+
+            program.key(window, "ctrl+q")
+            wait_until(lambda: driver.execute(dialog), what="the question again")
+            try:
+                click_choice(driver, "#dialog-layer .dialog", "discard")
+            except AssertionError:
+                pass  # the program may end before WebDriver answers; the exit below is what counts
+            self.assertEqual(program.wait_for_exit(), 0)
+            self.assertEqual([line for line in program.log_lines() if line.startswith("quit: ")][-2:], QUIT_LINES[-2:])
+            self.assertEqual(read(document), "# Draft\n")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
 
 
 class QuitWithControlQ(unittest.TestCase):
