@@ -7,6 +7,7 @@ Run one class by hand:
     QUILLMARSH_TEST_PROGRAM=build/bin/quillmarsh-test python3 tests/e2e/test_program.py -v ProgramSession
 """
 
+import contextlib
 import json
 import os
 import re
@@ -65,6 +66,26 @@ def type_at_end(program, window, text):
     # Keys reach the page's process after the program's own shortcuts: a Ctrl+S
     # pressed now could save before the last letters arrive.
     wait_until(lambda: program.driver.execute(EDITOR_TEXT).endswith(text), what=f"{text!r} in the editor")
+
+
+@contextlib.contextmanager
+def editing(name, text):
+    """A private desktop with the program started on one document, shown in the
+    editor; everything is closed afterwards."""
+    desktop = Desktop()
+    program = None
+    try:
+        document = os.path.join(desktop.home, name)
+        write(document, text)
+        program = Program(desktop, PROGRAM, [document])
+        window = program.wait_for_window(TITLE)
+        driver = program.connect()
+        wait_until(lambda: driver.execute(EDITOR_TEXT) == text, what="the document in the editor")
+        yield desktop, program, window, driver, document
+    finally:
+        if program:
+            program.close()
+        desktop.close()
 
 
 def setUpModule():
@@ -606,15 +627,7 @@ class CopyAndPasteALargeDocument(unittest.TestCase):
 
 class EditorKeys(unittest.TestCase):
     def test_lists_continue_and_the_shared_keys_reach_the_editor(self):
-        desktop = Desktop()
-        program = None
-        try:
-            document = os.path.join(desktop.home, "keys.md")
-            write(document, "# Keys\n")
-            program = Program(desktop, PROGRAM, [document])
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Keys\n", what="the document in the editor")
+        with editing("keys.md", "# Keys\n") as (desktop, program, window, driver, document):
             type_at_end(program, window, "* one")
             program.key(window, "Return")
             desktop.xdotool("type", "--delay", "20", "two")
@@ -630,10 +643,6 @@ class EditorKeys(unittest.TestCase):
                 "const p = document.querySelector('#editor .cm-search'); return p && "
                 "[...p.querySelectorAll('input[type=checkbox]')].map(b => b.name)"), what="the find panel")
             self.assertEqual(sorted(options), ["case", "re", "word"])
-        finally:
-            if program:
-                program.close()
-            desktop.close()
 
 
 class PreviewSession(unittest.TestCase):
@@ -656,15 +665,7 @@ class PreviewSession(unittest.TestCase):
 """
 
     def test_preview_renders_sanitized_follows_typing_and_sends_links_to_the_browser(self):
-        desktop = Desktop()
-        program = None
-        try:
-            document = os.path.join(desktop.home, "hostile.md")
-            write(document, self.HOSTILE)
-            program = Program(desktop, PROGRAM, [document])
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            wait_until(lambda: driver.execute(EDITOR_TEXT) == self.HOSTILE, what="the document in the editor")
+        with editing("hostile.md", self.HOSTILE) as (desktop, program, window, driver, document):
             driver.execute("window.Quillmarsh.menuRun('m3.6')")
             wait_until(lambda: driver.execute("return document.querySelector('#preview h1') !== null"), what="the preview")
             found = driver.execute("""
@@ -693,10 +694,6 @@ class PreviewSession(unittest.TestCase):
                            ".find(a => a.textContent === 'the web').click())")
             wait_until(lambda: "https://a.example/page" in desktop.browser_calls(), what="the link in the browser")
             self.assertEqual(driver.execute("return location.href"), "lornwick://app/")
-        finally:
-            if program:
-                program.close()
-            desktop.close()
 
 
 class QuickOpenInALargeFolder(unittest.TestCase):
@@ -741,15 +738,7 @@ class QuickOpenInALargeFolder(unittest.TestCase):
 
 class QuitWithAnUnsavedTab(unittest.TestCase):
     def test_cancel_keeps_the_tab_and_dont_save_quits(self):
-        desktop = Desktop()
-        program = None
-        try:
-            document = os.path.join(desktop.home, "draft.md")
-            write(document, "# Draft\n")
-            program = Program(desktop, PROGRAM, [document])
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Draft\n", what="the document in the editor")
+        with editing("draft.md", "# Draft\n") as (desktop, program, window, driver, document):
             type_at_end(program, window, "Unsaved.")
             wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved marker")
             dialog = "return document.querySelector('#dialog-layer .dialog') !== null"
@@ -771,10 +760,6 @@ class QuitWithAnUnsavedTab(unittest.TestCase):
             self.assertEqual(program.wait_for_exit(), 0)
             self.assertEqual([line for line in program.log_lines() if line.startswith("quit: ")][-2:], QUIT_LINES[-2:])
             self.assertEqual(read(document), "# Draft\n")
-        finally:
-            if program:
-                program.close()
-            desktop.close()
 
 
 class QuitWithControlQ(unittest.TestCase):
