@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/BridgeError.hpp"
+#include "core/PathNames.hpp"
 #include "core/UTF8.hpp"
 
 namespace {
@@ -65,17 +66,6 @@ std::string AutoSaveRules::standardized(std::string_view path) {
     return result;
 }
 
-std::string AutoSaveRules::folderOf(std::string_view documentPath) {
-    std::string_view path = documentPath;
-    while (path.size() > 1 && path.back() == '/') path.remove_suffix(1);
-    auto slash = path.rfind('/');
-    // Documents are named by absolute paths; one without a folder counts as at the root.
-    if (slash == std::string_view::npos) return "/";
-    path = path.substr(0, slash);
-    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
-    return path.empty() ? "/" : std::string(path);
-}
-
 void AutoSaveRules::set(const std::string& scope, const std::string& path, std::optional<bool> value) {
     if (scope != "file" && scope != "folder") return;
     // Such a key could not be written to the file, and would stop every later
@@ -108,7 +98,7 @@ nlohmann::json AutoSaveRules::state(const std::string& documentPath) const {
     nlohmann::json folderRule = nullptr;
     nlohmann::json folderPath = nullptr;
     // From the document's own folder up to the root; the nearest rule wins.
-    for (std::optional<std::string> folder = standardized(folderOf(documentPath)); folder; folder = parentOf(*folder)) {
+    for (std::optional<std::string> folder = standardized(PathNames::folderOf(documentPath)); folder; folder = parentOf(*folder)) {
         folderRule = ruleOrNull(items_, "folder:" + *folder);
         if (!folderRule.is_null()) {
             folderPath = *folder;
@@ -122,7 +112,7 @@ nlohmann::json AutoSaveRules::state(const std::string& documentPath) const {
     return {{"file", fileRule},
             {"folder", folderRule},
             {"folderPath", folderPath},
-            {"docFolder", folderOf(documentPath)},
+            {"docFolder", PathNames::folderOf(documentPath)},
             {"effective", effective},
             {"default", defaultValue}};
 }

@@ -46,9 +46,6 @@ public:
     // BridgeError 404 "no such auto-save rule" when there is none.
     void change(const std::string& key, std::optional<bool> value);
 
-    // The folder that holds a document, as written: the text before its last
-    // component, without trailing slashes ("/" for a document at the root).
-    static std::string folderOf(std::string_view documentPath);
     // The absolute path with "." and ".." parts, empty parts and trailing
     // slashes taken out, judged on the text alone ("/" for the root).
     static std::string standardized(std::string_view path);

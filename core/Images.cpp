@@ -10,6 +10,7 @@
 
 #include "core/BridgeError.hpp"
 #include "core/DocumentPlace.hpp"
+#include "core/PathNames.hpp"
 #include "core/PathRules.hpp"
 #include "core/PercentEncoding.hpp"
 #include "core/UTF8.hpp"
@@ -65,12 +66,6 @@ bool startsWithScheme(std::string_view text) {
     return false;
 }
 
-std::string folderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::vector<std::string> partsBelow(const std::string& path, const std::string& root) {
     std::vector<std::string> parts;
     std::size_t start = root == "/" ? 1 : root.size() + 1;
@@ -118,13 +113,11 @@ Located resolve(const std::string& src, const std::string& doc, const std::strin
         throw BridgeError(400, notLocal);
     }
 
-    std::string joined = reference.front() == '/' ? reference : folderOf(doc) + "/" + reference;
+    std::string joined = reference.front() == '/' ? reference : PathNames::folderOf(doc) + "/" + reference;
     Located picture{Files::realPath(joined), Files::realPath(allowed)};
     const std::string& root = picture.root;
     const std::string& path = picture.path;
-    bool inside = path == root || root == "/" ||
-                  (path.size() > root.size() && path.starts_with(root) && path[root.size()] == '/');
-    if (!inside) throw BridgeError(403, outside);
+    if (!PathNames::holds(root, path)) throw BridgeError(403, outside);
     if (path != root && Files::isPrivate(partsBelow(path, root))) throw BridgeError(403, hiddenOrPrivate);
     if (!typeOf(path)) throw BridgeError(415, notAPictureType);
     return picture;

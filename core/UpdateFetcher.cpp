@@ -1,6 +1,7 @@
 #include "core/UpdateFetcher.hpp"
 
 #include <curl/curl.h>
+#include <strings.h>
 
 #include <charconv>
 #include <limits>
@@ -44,12 +45,8 @@ std::optional<long long> decimal(std::string_view text) {
 }
 
 // Header field names are ASCII and compared without case.
-std::string asciiLower(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return lower;
+bool isField(std::string_view name, std::string_view wanted) {
+    return name.size() == wanted.size() && ::strncasecmp(name.data(), wanted.data(), name.size()) == 0;
 }
 
 bool isRedirect(long status) {
@@ -112,10 +109,10 @@ struct Transfer {
         if (trimmed(line).empty()) return headEnded();
         auto colon = line.find(':');
         if (colon == std::string_view::npos) return true;
-        std::string name = asciiLower(trimmed(line.substr(0, colon)));
+        std::string_view name = trimmed(line.substr(0, colon));
         std::string_view value = trimmed(line.substr(colon + 1));
-        if (name == "location") sawLocation = true;
-        if (name == "content-length") {
+        if (isField(name, "location")) sawLocation = true;
+        if (isField(name, "content-length")) {
             // An unreadable length counts as unknown: the bytes are counted anyway.
             if (auto length = decimal(value)) announced = *length;
         }

@@ -2,6 +2,7 @@
 
 #include "app/bridge/DocumentAddress.hpp"
 #include "core/BridgeError.hpp"
+#include "core/PathNames.hpp"
 
 namespace {
 
@@ -54,7 +55,7 @@ void AutoSaveRoutes::setRule(const ApiRequest& request) {
     std::optional<bool> value;
     if (given != body.end() && given->is_boolean()) value = given->get<bool>();
     const std::string& scopeName = scope->get_ref<const std::string&>();
-    rules_.set(scopeName, scopeName == "file" ? document : AutoSaveRules::folderOf(document), value);
+    rules_.set(scopeName, scopeName == "file" ? document : PathNames::folderOf(document), value);
     responder_.sendJSON(request.task, 200, rules_.state(document));
 }
 

@@ -48,17 +48,6 @@ bool isFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
-std::string folderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == 0 || slash == std::string::npos ? "/" : path.substr(0, slash);
-}
-
-// Whether `inner` is `outer` or lies inside it; both real paths.
-bool holds(const std::string& outer, const std::string& inner) {
-    if (outer == "/" || inner == outer) return true;
-    return inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/';
-}
-
 // The real path, or none when links loop.
 std::optional<std::string> realOrNone(const std::string& path) {
     try {
@@ -92,7 +81,7 @@ void ImageRoutes::image(const ApiRequest& request) {
     if (DocumentAddress::handleOf(request.query)) {
         // A document opened by itself: its own folder unless one above it was allowed.
         auto granted = grantedPictureFolder(doc);
-        allowed = granted.value_or(folderOf(doc));
+        allowed = granted.value_or(PathNames::folderOf(doc));
         sandboxed = !granted;
     } else {
         auto root = folder_.current();
@@ -109,7 +98,7 @@ void ImageRoutes::image(const ApiRequest& request) {
         responder_.sendJSON(request.task, 403,
                             {{"error", error.message},
                              {"needsFolder", true},
-                             {"folder", PathNames::lastComponent(folderOf(doc))}});
+                             {"folder", PathNames::lastComponent(PathNames::folderOf(doc))}});
         return;
     }
     responder_.send(request.task, 200, std::move(picture.bytes), std::move(picture.type),
@@ -118,7 +107,7 @@ void ImageRoutes::image(const ApiRequest& request) {
 
 void ImageRoutes::allow(const ApiRequest& request) {
     std::string doc = DocumentAddress::path(request.query, folder_.current(), *handles_.current());
-    std::string docFolder = folderOf(doc);
+    std::string docFolder = PathNames::folderOf(doc);
     PanelOptions options;
     options.files = false;
     options.folders = true;
@@ -134,7 +123,7 @@ void ImageRoutes::allow(const ApiRequest& request) {
         UTF8::checkFolderName(chosen);
         auto realDoc = realOrNone(docFolder);
         auto realChosen = realOrNone(chosen);
-        if (!realDoc || !realChosen || !holds(*realChosen, *realDoc)) {
+        if (!realDoc || !realChosen || !PathNames::holds(*realChosen, *realDoc)) {
             return nlohmann::json{{"cancelled", false},
                                   {"allowed", false},
                                   {"error", "That folder does not hold this document. Choose its own folder: " +
@@ -147,13 +136,23 @@ void ImageRoutes::allow(const ApiRequest& request) {
 }
 
 std::optional<std::string> ImageRoutes::grantedPictureFolder(const std::string& doc) {
-    if (!rememberedReached_) reachRemembered();
-    auto folder = realOrNone(folderOf(doc));
+    auto folder = realOrNone(PathNames::folderOf(doc));
     if (!folder) return std::nullopt;
-    for (const std::string& granted : imageAccess_) {
-        if (auto real = realOrNone(granted); real && holds(*real, *folder)) return granted;
-    }
-    return std::nullopt;
+    auto holding = [&](std::size_t from) -> std::optional<std::string> {
+        for (std::size_t i = from; i < imageAccess_.size(); ++i) {
+            if (auto real = realOrNone(imageAccess_[i]); real && PathNames::holds(*real, *folder)) {
+                return imageAccess_[i];
+            }
+        }
+        return std::nullopt;
+    };
+    if (auto granted = holding(0)) return granted;
+    // Only a miss reads the remembered list again: a preview of many pictures
+    // under a folder already reached does not read the file for each one.
+    if (rememberedReached_) return std::nullopt;
+    std::size_t known = imageAccess_.size();
+    reachRemembered();
+    return holding(known);
 }
 
 void ImageRoutes::reachRemembered() {

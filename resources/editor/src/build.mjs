@@ -14,33 +14,25 @@ const here = path.dirname(fileURLToPath(import.meta.url));
 const outdir = path.resolve(process.argv[2] || path.join(here, "..", "web"));
 
 await mkdir(outdir, { recursive: true });
-const result = await esbuild.build({
+// What the page and its worker are built with alike.
+const common = {
   absWorkingDir: here,
-  entryPoints: { app: "page/main.js" },
   outdir,
   bundle: true,
-  format: "esm",
   target: ["es2022"],
   minify: true,
   legalComments: "none",
   charset: "utf8",
   metafile: true,
   logLevel: "warning",
-});
+};
+const result = await esbuild.build({ ...common, entryPoints: { app: "page/main.js" }, format: "esm" });
 
 // The preview's renderer runs in a worker of its own, a classic script.
 const worker = await esbuild.build({
-  absWorkingDir: here,
+  ...common,
   entryPoints: { "preview-worker": "page/previewWorker.js" },
-  outdir,
-  bundle: true,
   format: "iife",
-  target: ["es2022"],
-  minify: true,
-  legalComments: "none",
-  charset: "utf8",
-  metafile: true,
-  logLevel: "warning",
 });
 
 // Only files with code left in the output: a package imported but shaken out
