@@ -91,6 +91,17 @@ void MenuBar::yieldKeysThePageClaims(MenuBar& bar) {
             if (!isStandardEditAction(item.action) || !item.key) continue;
             if (std::find(claimed.begin(), claimed.end(), *item.key) != claimed.end()) item.key.reset();
         }
+        // A standard item that lost its key to a page item of the same title in
+        // the same menu would be the same command twice, and the standard one
+        // does it wrongly (Select All reaching only the drawn lines): only the
+        // page's stays.
+        std::erase_if(menu.items, [&](const MenuItem& item) {
+            if (!isStandardEditAction(item.action) || item.key) return false;
+            return std::any_of(menu.items.begin(), menu.items.end(), [&](const MenuItem& page) {
+                return page.action == MenuAction::runPageMenu && page.key && page.title == item.title &&
+                       std::find(claimed.begin(), claimed.end(), *page.key) != claimed.end();
+            });
+        });
     }
 }
 

@@ -74,8 +74,9 @@ struct MenuBar {
     static void addEditItems(std::vector<MenuItem>& into, bool separatorFirst);
     // Takes the key away from every standard Edit item whose key a page item
     // also has: the page's item gets the key, the standard item stays in the
-    // menu for the mouse. The web view's own Select All only reaches the lines
-    // an editor has drawn, so the page's command must win its key.
+    // menu for the mouse, unless the page's item beside it has its title too
+    // (then only the page's stays). The web view's own Select All only reaches
+    // the lines an editor has drawn, so the page's command must win its key.
     static void yieldKeysThePageClaims(MenuBar& bar);
 };
 

@@ -201,11 +201,11 @@ TEST(MenuBar, KeysThePageDeclaresRunThePagesItemsNotTheStandardEditCommands) {
     };
     const Case cases[] = {
         {"launch form: nothing claimed", "[]", allKept},
-        {"page's own Edit menu claims Select All and Copy",
+        {"page's own Edit menu claims Select All and Copy under their titles: only the page's stay",
          R"([{"label": "Edit", "items": [{"label": "Select All", "id": "m2.1", "key": "Cmd+A"},
                                           {"label": "Copy", "id": "m2.2", "key": "Cmd+C"},
                                           {"label": "Undo", "id": "m2.3", "key": "Cmd+Z"}]}])",
-         {"<Control>x", "", "<Control>v", ""}},
+         {"<Control>x", "<Control>v"}},
         {"a claim in another menu's submenu, or on a disabled item, still counts",
          R"([{"label": "Format", "items": [{"label": "More", "id": "m3", "sub": [
                 {"label": "Paste Plain", "id": "m3.1", "key": "Cmd+V", "enabled": false}]}]}])",
@@ -233,7 +233,17 @@ TEST(MenuBar, KeysThePageDeclaresRunThePagesItemsNotTheStandardEditCommands) {
     ASSERT_EQ(edit.title, "Edit");
     EXPECT_EQ(edit.items.at(0).key, (KeyEquivalent{"a", KeyEquivalent::command}));
     EXPECT_EQ(bar.menus[0].items.back().key, (KeyEquivalent{"q", KeyEquivalent::command}));
-    EXPECT_EQ(titles(edit.items), (std::vector<std::string>{"Select All", "-", "Cut", "Copy", "Paste", "Select All"}));
+    EXPECT_EQ(titles(edit.items), (std::vector<std::string>{"Select All", "-", "Cut", "Copy", "Paste"}));
+
+    // A claiming item of another title, or in another menu, leaves the standard item in place for the mouse.
+    for (const char* menus : {R"([{"label": "Edit", "items": [{"label": "Everything", "id": "m2.1", "key": "Cmd+A"}]}])",
+                              R"([{"label": "Edit", "items": []},
+                                  {"label": "View", "items": [{"label": "Select All", "id": "m3.1", "key": "Cmd+A"}]}])"}) {
+        MenuBar other = MenuBar::buildMainMenu(json::parse(menus), "Q", true);
+        const auto& items = other.menus.at(1).items;
+        EXPECT_EQ(titles(items).back(), "Select All") << menus;
+        EXPECT_FALSE(items.back().key.has_value()) << menus;
+    }
 }
 
 }  // namespace
