@@ -7,24 +7,25 @@
 namespace {
 
 struct TypeCase {
+    const char* name;
     const char* mimeType;
     const char* set;  // nullptr: not plain text made from a string
 };
 
-void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.mimeType; }
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.name; }
 
 const TypeCase cases[] = {
-    {"text/plain;charset=utf-8", "utf-8"},
-    {"text/plain", "ASCII"},
-    {"text/plain;charset=ISO-8859-15", "ISO-8859-15"},
-    {"Text/Plain; Charset = \"UTF-8\"", "UTF-8"},
-    {"text/plain;charset=", nullptr},
-    {"text/plain;format=flowed", nullptr},
-    {"text/plain;charset=utf-8;format=flowed", nullptr},
-    {"text/plainer", nullptr},
-    {"text/html", nullptr},
-    {"UTF8_STRING", nullptr},
-    {"", nullptr},
+    {"Utf8", "text/plain;charset=utf-8", "utf-8"},
+    {"BareIsAscii", "text/plain", "ASCII"},
+    {"OtherSet", "text/plain;charset=ISO-8859-15", "ISO-8859-15"},
+    {"CaseSpacesAndQuotes", "Text/Plain; Charset = \"UTF-8\"", "UTF-8"},
+    {"EmptySet", "text/plain;charset=", nullptr},
+    {"OtherParameter", "text/plain;format=flowed", nullptr},
+    {"SecondParameter", "text/plain;charset=utf-8;format=flowed", nullptr},
+    {"LongerSubtype", "text/plainer", nullptr},
+    {"Html", "text/html", nullptr},
+    {"X11Target", "UTF8_STRING", nullptr},
+    {"Empty", "", nullptr},
 };
 
 class PlainTextTypesCase : public testing::TestWithParam<TypeCase> {};
