@@ -8,7 +8,7 @@ packages=(
   nlohmann-json3-dev libgtest-dev libgmock-dev
   libicu-dev libssl-dev libcurl4-openssl-dev
   libgtk-4-dev libwebkitgtk-6.0-dev
-  xvfb xauth openbox xdotool x11-utils webkit2gtk-driver imagemagick
+  xvfb xauth openbox xdotool x11-utils xclip webkit2gtk-driver imagemagick
   python3 openssl
 )
 

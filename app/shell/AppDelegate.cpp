@@ -5,6 +5,7 @@
 
 #include "app/shell/Alert.hpp"
 #include "app/shell/AppLifecycle.hpp"
+#include "app/shell/CopiedText.hpp"
 #include "app/shell/GuardedCallback.hpp"
 #include "app/shell/PageScripts.hpp"
 #include "app/shell/ProgramFolders.hpp"
@@ -90,6 +91,7 @@ void AppDelegate::launch() {
     });
     makeWindow();
     panels_.setWindow(window_);
+    CopiedText::serveFromMemory(gtk_widget_get_display(web_->widget()));
 
     installMenus(nlohmann::json::array(), false);
 

@@ -1017,5 +1017,64 @@ class PagePolicy(unittest.TestCase):
             launch.close()
 
 
+def read_clipboard(desktop, target):
+    """The clipboard as another program receives it in `target`, or None while
+    no copy offers that target. A sender that never finishes fails the test."""
+    try:
+        done = subprocess.run(["xclip", "-o", "-selection", "clipboard", "-t", target], env=desktop.env(),
+                              capture_output=True, timeout=60)
+    except subprocess.TimeoutExpired:
+        raise AssertionError(f"the clipboard's {target} never finished arriving: the program stopped sending it")
+    return done.stdout.decode("utf-8") if done.returncode == 0 else None
+
+
+class CopiesReachOtherPrograms(unittest.TestCase):
+    """Text copied in the window reaches another program over X11 whole,
+    however large, and the program keeps answering while it sends it."""
+
+    def test_a_megabyte_arrives_whole_and_a_small_copy_after_it_too(self):
+        desktop = Desktop()
+        program = None
+        try:
+            lines = [f"line {k:05} of the long document another program reads" for k in range(19000)]
+            text = "# D\u00e9j\u00e0 lu\n" + "\n".join(lines) + "\n"
+            self.assertGreater(len(text.encode()), 1_000_000)
+            document = os.path.join(desktop.home, "long.md")
+            write(document, text)
+            characters = "return document.getElementById('status-counts').dataset.characters"
+            expected_characters = str(len(text) - text.count("\n"))
+
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(characters) == expected_characters, what="the document loaded")
+            driver.execute("document.querySelector('#editor .cm-content').focus()")
+            program.activate(window)
+            program.key(window, "ctrl+a")
+            program.key(window, "ctrl+c")
+
+            # What clipboard tools ask for first, and the bare type, which is ASCII
+            # with escapes for the rest.
+            wait_until(lambda: read_clipboard(desktop, "UTF8_STRING") == text, timeout=60,
+                       what="the whole text as UTF8_STRING")
+            self.assertEqual(read_clipboard(desktop, "text/plain"),
+                             text.replace("\u00e9", "\\u00e9").replace("\u00e0", "\\u00e0"))
+            # The program still answers: its page runs a script and the window takes keys.
+            self.assertEqual(driver.execute(characters), expected_characters)
+
+            program.key(window, "ctrl+n")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 2,
+                       what="a new document")
+            type_at_end(program, window, "a small copy")
+            program.key(window, "ctrl+a")
+            program.key(window, "ctrl+c")
+            wait_until(lambda: read_clipboard(desktop, "UTF8_STRING") == "a small copy",
+                       what="the small copy in another program")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 if __name__ == "__main__":
     unittest.main()
