@@ -696,6 +696,58 @@ class PreviewSession(unittest.TestCase):
             self.assertEqual(driver.execute("return location.href"), "lornwick://app/")
 
 
+class PreviewOfALargeDocument(unittest.TestCase):
+    def test_preview_alone_reads_to_the_end_and_scrolling_it_moves_the_editor(self):
+        desktop = Desktop()
+        program = None
+        try:
+            # Over a megabyte: the preview renders only parts of it. The reference
+            # in the last section is defined at the top, far from any part rendered there.
+            sections = [f"## Section {k}\n\n" + f"Paragraph {k} of the long document, with words enough to fill it.\n" * 30
+                        for k in range(520)]
+            text = "[home]: https://home.example/\n\n# Long\n\n" + "\n".join(sections) + \
+                "\n## The last section\n\nBack [home].\n\nThe end.\n"
+            self.assertGreater(len(text), 1_000_000)
+            document = os.path.join(desktop.home, "long.md")
+            write(document, text)
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute("return document.querySelector('#tabs .tab.active .tab-name')?.textContent")
+                       == "long.md", what="the document in a tab")
+
+            driver.execute("window.Quillmarsh.menuRun('m3.7')")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h2') !== null"), what="the preview alone")
+            self.assertTrue(driver.execute("return getComputedStyle(document.getElementById('editor')).display === 'none'"))
+            # The scroll bar dragged to the very end, as a person would.
+            driver.execute("const p = document.getElementById('preview'); p.scrollTop = p.scrollHeight")
+            last = ("const p = document.getElementById('preview'); const box = p.getBoundingClientRect();"
+                    "const h = [...p.querySelectorAll('h2')].find(e => e.textContent === 'The last section');"
+                    "if (!h) return null; const r = h.getBoundingClientRect();"
+                    "const link = h.nextElementSibling && h.nextElementSibling.querySelector('a');"
+                    "return {shown: r.top >= box.top && r.bottom <= box.bottom, link: link && link.getAttribute('href')}")
+            self.assertEqual(wait_until(lambda: driver.execute(last), timeout=30, what="the last heading rendered in view"),
+                             {"shown": True, "link": "https://home.example/"})
+
+            # Beside the text again: the editor shows where the preview was read to.
+            driver.execute("window.Quillmarsh.menuRun('m3.6')")
+            wait_until(lambda: "Paragraph 519 of" in driver.execute(EDITOR_TEXT), timeout=30,
+                       what="the editor at the preview's place in the last long section")
+            # Scrolling the preview with its keys moves the editor with it, and neither pulls the other back.
+            driver.execute("document.getElementById('preview').focus()")
+            program.activate(window)
+            program.key(window, "Home")
+            wait_until(lambda: driver.execute("return document.querySelector('#editor .cm-scroller').scrollTop") == 0,
+                       timeout=30, what="the editor at the top")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h1')?.textContent") == "Long",
+                       timeout=30, what="the preview's start rendered")
+            self.assertEqual(driver.execute("return document.getElementById('preview').scrollTop"), 0)
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 class QuickOpenInALargeFolder(unittest.TestCase):
     def test_quick_open_finds_one_document_among_two_thousand(self):
         desktop = Desktop()

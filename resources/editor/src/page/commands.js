@@ -40,10 +40,11 @@ export function sendHeader() {
 
 function setPreview(mode) {
   state.previewMode = mode;
+  // Told first: it reads where the editor is before the editor is hidden.
+  views.preview.setMode(mode);
   document.body.classList.toggle("preview-beside", mode === "beside");
   document.body.classList.toggle("preview-only", mode === "only");
   $("preview").hidden = mode === "off";
-  views.preview.setOn(mode !== "off");
   sendMenus();
 }
 
