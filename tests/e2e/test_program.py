@@ -748,6 +748,112 @@ class PreviewOfALargeDocument(unittest.TestCase):
             desktop.close()
 
 
+FOCUSED = ("const e = document.activeElement; return e && {tag: e.tagName, id: e.id, role: e.getAttribute('role'),"
+           " path: e.dataset.path || e.dataset.folder || null,"
+           " choice: e.dataset.choice || null, selected: e.getAttribute('aria-selected'), expanded: e.getAttribute('aria-expanded'),"
+           " inEditor: !!e.closest('#editor'), name: (e.querySelector('.tab-name') || {}).textContent || null}")
+
+
+class KeyboardAlone(unittest.TestCase):
+    def press_until(self, program, window, key, wanted, what, limit=12):
+        """Presses a key until the focused element is as wanted; a bounded number of times."""
+        for _ in range(limit):
+            focused = program.driver.execute(FOCUSED)
+            if wanted(focused):
+                return focused
+            before = focused
+            program.key(window, key)
+            wait_until(lambda: program.driver.execute(FOCUSED) != before, what=f"{key} to move the focus")
+        self.fail(f"{what}: not reached with {limit} presses of {key}; focused: {program.driver.execute(FOCUSED)}")
+
+    def test_tree_tabs_and_a_dialog_with_the_keys_alone(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Notes")
+            os.makedirs(os.path.join(folder, "trips"))
+            write(os.path.join(folder, "alpha.md"), "# Alpha\n")
+            write(os.path.join(folder, "trips", "rome.md"), "# Rome\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tree li').length") == 2,
+                       what="the folder in the tree")
+            program.activate(window)
+
+            # Tab reaches the tree; arrows move in it, Right opens a folder, Enter opens a document.
+            self.press_until(program, window, "Tab", lambda f: f and f["role"] == "treeitem", "the tree")
+            focused = self.press_until(program, window, "Down", lambda f: f["path"] == "trips", "the folder")
+            self.assertEqual(focused["expanded"], "false")
+            program.key(window, "Right")
+            wait_until(lambda: driver.execute(FOCUSED)["expanded"] == "true", what="the folder opened")
+            self.press_until(program, window, "Down", lambda f: f["path"] == "trips/rome.md", "the document in the folder")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Rome\n" and driver.execute(FOCUSED)["inEditor"],
+                       what="the document open, the keys in its text")
+
+            # Escape then Shift+Tab leaves the text: the tab strip, then the tree again.
+            program.key(window, "Escape")
+            program.key(window, "shift+Tab")
+            self.assertEqual(wait_until(lambda: driver.execute(FOCUSED)["role"] == "tab" and driver.execute(FOCUSED),
+                                        what="the tab strip")["selected"], "true")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["role"] == "treeitem", what="the tree again")
+            self.press_until(program, window, "Down", lambda f: f["path"] == "alpha.md", "the other document")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Alpha\n", what="the other document open")
+
+            # The tabs: arrows show the neighbour and keep the keys on the strip.
+            program.key(window, "Escape")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "alpha.md", what="the shown tab focused")
+            program.key(window, "Left")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "rome.md" and driver.execute(EDITOR_TEXT) == "# Rome\n",
+                       what="the tab on the left shown")
+            program.key(window, "Right")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "alpha.md" and driver.execute(EDITOR_TEXT) == "# Alpha\n",
+                       what="the tab on the right shown")
+
+            # A dialog: the keys go into it, stay there, Escape cancels, and they come back.
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(FOCUSED)["inEditor"], what="the keys in the text")
+            program.key(window, "ctrl+End")
+            desktop.xdotool("type", "--delay", "20", "More.")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved edit")
+            program.key(window, "ctrl+w")
+            dialog = "const d = document.querySelector('#dialog-layer .dialog'); return d && [d.getAttribute('role'), d.getAttribute('aria-modal')]"
+            self.assertEqual(wait_until(lambda: driver.execute(dialog), what="the question"), ["alertdialog", "true"])
+            self.assertEqual(wait_until(lambda: driver.execute(FOCUSED)["choice"], what="the keys in the dialog"), "save")
+            for expected in ("discard", "cancel", "save", "discard"):
+                before = driver.execute(FOCUSED)
+                program.key(window, "Tab")
+                wait_until(lambda: driver.execute(FOCUSED) != before, what="Tab inside the dialog")
+                self.assertEqual(driver.execute(FOCUSED)["choice"], expected)
+            program.key(window, "Escape")
+            wait_until(lambda: driver.execute(dialog) is None and driver.execute(FOCUSED)["inEditor"],
+                       what="the dialog gone and the keys back in the text")
+            self.assertEqual(driver.execute("return document.querySelectorAll('#tabs .tab').length"), 2)
+
+            # Again, and this time Don't Save, chosen with the keys.
+            program.key(window, "ctrl+w")
+            wait_until(lambda: driver.execute(FOCUSED)["choice"] == "save", what="the question again")
+            program.key(window, "shift+Tab")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["choice"] == "discard", what="Don't Save focused")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 1,
+                       what="the tab closed")
+            self.assertEqual(read(os.path.join(folder, "alpha.md")), "# Alpha\n")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 class QuickOpenInALargeFolder(unittest.TestCase):
     def test_quick_open_finds_one_document_among_two_thousand(self):
         desktop = Desktop()

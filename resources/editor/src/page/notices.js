@@ -14,6 +14,8 @@ export function showNotice() {
   $("notice").hidden = !notice;
   if (!notice) return;
   $("notice").dataset.kind = notice.kind || "";
+  // What needs an answer or went wrong interrupts a screen reader; the rest waits its turn.
+  $("notice").setAttribute("role", notice.kind ? "alert" : "status");
   $("notice-text").textContent = notice.text;
   $("notice-actions").replaceChildren(...(notice.choices || []).map((choice) => {
     const button = el("button", { type: "button", text: choice.label, "data-choice": choice.value });

@@ -28,9 +28,15 @@ export async function openRecent(index) {
   await refreshRecent();
 }
 
+function closeRecentList({ focusButton = false } = {}) {
+  $("recent-list").hidden = true;
+  $("recent").setAttribute("aria-expanded", "false");
+  if (focusButton) $("recent").focus();
+}
+
 export function toggleRecentList() {
   const list = $("recent-list");
-  if (!list.hidden) return void (list.hidden = true);
+  if (!list.hidden) return void closeRecentList();
   refreshRecent().then(() => {
     const items = state.recent.length ? state.recent : [{ name: "Nothing opened yet", index: -1 }];
     list.replaceChildren(...items.map((item) => {
@@ -38,7 +44,7 @@ export function toggleRecentList() {
                               text: item.kind === "folder" ? `${item.name}/` : item.name });
       if (item.index >= 0) {
         const open = () => {
-          list.hidden = true;
+          closeRecentList();
           openRecent(item.index);
         };
         row.addEventListener("click", open);
@@ -48,6 +54,7 @@ export function toggleRecentList() {
     }));
     list.style.left = `${$("recent").getBoundingClientRect().left}px`;
     list.hidden = false;
+    $("recent").setAttribute("aria-expanded", "true");
     list.firstElementChild?.focus();
   });
 }
@@ -58,11 +65,16 @@ export function wireRecentList() {
   $("recent-list").addEventListener("keydown", (event) => {
     const rows = [...$("recent-list").children];
     const at = rows.indexOf(document.activeElement);
-    if (event.key === "Escape") $("recent-list").hidden = true;
-    else if (event.key === "ArrowDown") rows[Math.min(rows.length - 1, at + 1)]?.focus();
-    else if (event.key === "ArrowUp") rows[Math.max(0, at - 1)]?.focus();
+    if (event.key === "Escape" || event.key === "Tab") {
+      // Leaving the list by keys puts the focus back on its button (Tab then goes on from there).
+      if (event.key === "Escape") event.preventDefault();
+      closeRecentList({ focusButton: true });
+    } else if (event.key === "ArrowDown" || event.key === "ArrowUp") {
+      event.preventDefault();
+      rows[event.key === "ArrowDown" ? Math.min(rows.length - 1, at + 1) : Math.max(0, at - 1)]?.focus();
+    }
   });
   document.addEventListener("click", (event) => {
-    if (!$("recent-list").contains(event.target) && event.target !== $("recent")) $("recent-list").hidden = true;
+    if (!$("recent-list").contains(event.target) && event.target !== $("recent")) closeRecentList();
   });
 }

@@ -43,15 +43,25 @@ export function showTabs() {
                  (reachable(tab) || !tab.path ? "" : " detached"),
       role: "tab", "aria-selected": active ? "true" : "false", tabindex: active ? "0" : "-1",
       title: (tab.location || tab.name) + (reachable(tab) || !tab.path ? "" : " (its folder is no longer open)"),
-      "data-tab": tab.id, "data-path": tab.path,
+      "data-tab": tab.id, "data-path": tab.path, "aria-controls": "panes",
     }, [el("span", { className: "tab-marker", "aria-hidden": "true" }), el("span", { className: "tab-name", text: tab.name }), close]);
     if (tab.dirty) item.setAttribute("data-dirty", "");
     item.addEventListener("click", () => showTab(tab));
     item.addEventListener("auxclick", (event) => event.button === 1 && closeTab(tab));
     item.addEventListener("keydown", (event) => {
-      if (event.key === "ArrowRight" || event.key === "ArrowLeft") {
+      const to = {
+        ArrowRight: () => tabs.neighbour(1),
+        ArrowLeft: () => tabs.neighbour(-1),
+        Home: () => tabs.list[0],
+        End: () => tabs.list[tabs.list.length - 1],
+      }[event.key];
+      if (to) {
         event.preventDefault();
-        showTab(tabs.neighbour(event.key === "ArrowRight" ? 1 : -1), { focusTab: true });
+        showTab(to(), { focusTab: true });
+      } else if (event.key === "Enter" || event.key === " ") {
+        // Into the tab's text, as a click on the tab would.
+        event.preventDefault();
+        showTab(tab);
       } else if (event.key === "Delete") {
         closeTab(tab);
       }
