@@ -726,13 +726,17 @@ class PreviewOfALargeDocument(unittest.TestCase):
                     "if (!h) return null; const r = h.getBoundingClientRect();"
                     "const link = h.nextElementSibling && h.nextElementSibling.querySelector('a');"
                     "return {shown: r.top >= box.top && r.bottom <= box.bottom, link: link && link.getAttribute('href')}")
-            self.assertEqual(wait_until(lambda: driver.execute(last), timeout=30, what="the last heading rendered in view"),
-                             {"shown": True, "link": "https://home.example/"})
+            wanted = {"shown": True, "link": "https://home.example/"}
+            wait_until(lambda: driver.execute(last) == wanted, timeout=30, what="the last heading rendered in view")
 
             # Beside the text again: the editor shows where the preview was read to.
             driver.execute("window.Quillmarsh.menuRun('m3.6')")
             wait_until(lambda: "Paragraph 519 of" in driver.execute(EDITOR_TEXT), timeout=30,
                        what="the editor at the preview's place in the last long section")
+            # The preview follows the editor there.
+            wait_until(lambda: driver.execute("return [...document.querySelectorAll('#preview h2')]"
+                                              ".some(h => h.textContent === 'Section 519')"), timeout=30,
+                       what="the preview beside the editor's place")
             # Scrolling the preview with its keys moves the editor with it, and neither pulls the other back.
             driver.execute("document.getElementById('preview').focus()")
             program.activate(window)

@@ -1,6 +1,6 @@
 import { test } from "node:test";
 import assert from "node:assert/strict";
-import { collectDefinitions } from "../../resources/editor/src/page/linkDefinitions.js";
+import { collectDefinitions, ordinaryLine } from "../../resources/editor/src/page/linkDefinitions.js";
 
 const collect = (text) => collectDefinitions(text.split("\n"));
 
@@ -19,4 +19,26 @@ test("definitions are found wherever they stand, and look-alikes are not", () =>
     ["Text\n\n[a\\]b]: /ab\n", "[a\\]b]: /ab"],
   ];
   for (const [text, expected] of cases) assert.equal(collect(text), expected, JSON.stringify(text));
+});
+
+test("an edit of an ordinary line cannot change the definitions; others may", () => {
+  const cases = [
+    ["Some words in a paragraph", true],
+    ["  indented words", true],
+    ["1. a numbered item", true],
+    ["", false],
+    ["   ", false],
+    ["[a]: /a", false],
+    ["```", false],
+    ["~~~", false],
+    ["# Heading", false],
+    ["> quote", false],
+    ["- item", false],
+    ["***", false],
+  ];
+  for (const [line, expected] of cases) assert.equal(ordinaryLine(line), expected, JSON.stringify(line));
+  // The promise behind it: the same document with one ordinary line edited has the same definitions.
+  const lines = ["[a]: /a", "", "Words here.", "[b]: /b", "", "[c]: /c"];
+  const edited = lines.map((line, k) => (k === 2 ? "Other words, longer." : line));
+  assert.equal(collectDefinitions(edited), collectDefinitions(lines));
 });

@@ -58,3 +58,11 @@ export function collectDefinitions(lines) {
   }
   return found.join("\n\n");
 }
+
+// Whether a line's edit leaves the definitions as they were: it was and stays
+// ordinary text, neither blank nor able to start a definition, a fence or a
+// block that ends a paragraph. Typing in a paragraph is such an edit.
+export function ordinaryLine(line) {
+  const at = indentOf(line);
+  return at < line.length && !"[`~#>-*_".includes(line[at]);
+}

@@ -6,7 +6,7 @@ import DOMPurify from "dompurify";
 import { EditorView } from "@codemirror/view";
 import { post } from "./api.js";
 import { windowAround, needsWindow, lineAtOffset, offsetOfLine } from "./previewLayout.js";
-import { collectDefinitions } from "./linkDefinitions.js";
+import { collectDefinitions, ordinaryLine } from "./linkDefinitions.js";
 
 // Above this size only the lines around the view are rendered: the worker
 // would take seconds over the whole text.
@@ -20,6 +20,9 @@ const guessPerLine = 22;
 // follows. Scroll events of the side that follows are the echo of our own
 // scrolling (or the editor settling its heights) and never scroll back.
 const scrollingInput = ["wheel", "pointerdown", "keydown", "touchstart"];
+// The preview's contents change only once the person has not scrolled it for
+// this long: a change moves it, which would stop a scroll (or its animation) midway.
+const scrollPauseMs = 120;
 
 const purify = DOMPurify(window);
 purify.addHook("afterSanitizeAttributes", (node) => {
@@ -61,6 +64,22 @@ function gap(which) {
   return element;
 }
 
+// Whether each change of an edit stays within one line that was and is ordinary
+// text, after a line that could not be a definition going on into it.
+function keepsDefinitions(update) {
+  const before = update.startState.doc;
+  const after = update.state.doc;
+  let keeps = true;
+  update.changes.iterChangedRanges((fromA, toA, fromB, toB) => {
+    if (!keeps) return;
+    const old = before.lineAt(fromA);
+    const now = after.lineAt(fromB);
+    const above = now.number > 1 ? after.line(now.number - 1).text : "";
+    keeps = old.to >= toA && now.to >= toB && ordinaryLine(old.text) && ordinaryLine(now.text) && !above.trimStart().startsWith("[");
+  });
+  return keeps;
+}
+
 export class Preview {
   constructor(container, view, { openLink }) {
     this.container = container;
@@ -78,6 +97,8 @@ export class Preview {
     this.applying = 0; // the generation of the update under way
     // The side the person last scrolled, clicked or typed in leads; the other follows it.
     this.lead = "editor";
+    this.ownScroll = null; // where the preview was last scrolled by program
+    this.previewScrolledAt = 0; // when the person last scrolled it
     this.anchor = 1; // the line at the top of the preview
     this.perLine = guessPerLine;
     this.definitions = { doc: null, text: "" };
@@ -119,6 +140,13 @@ export class Preview {
     if (!this.on) return;
     clearTimeout(this.timer);
     this.timer = setTimeout(() => this.render(), delay);
+  }
+
+  // After an edit. A large document's definitions are not looked for again when
+  // the edit only changed words within ordinary lines, as typing does.
+  changed(update) {
+    if (this.definitions.doc === update.startState.doc && keepsDefinitions(update)) this.definitions.doc = update.state.doc;
+    this.schedule();
   }
 
   // A new document in the editor: nothing of the last one's preview may stay.
@@ -175,10 +203,7 @@ export class Preview {
 
   received({ id, blocks }) {
     this.busy = false;
-    if (id === this.sent && this.on) {
-      this.shown = this.pending;
-      this.apply(blocks, id);
-    }
+    if (id === this.sent && this.on) this.apply(blocks, id, this.pending);
     if (this.again) {
       this.again = false;
       this.render();
@@ -188,7 +213,8 @@ export class Preview {
   // Keeps the blocks that are the same at the start and at the end, and puts
   // the others in place a slice at a time, letting keys and frames through in
   // between. A newer update stops this one; the list always matches what is shown.
-  async apply(blocks, id) {
+  // shown: the lines the new blocks cover; the preview's map changes to them with the first change.
+  async apply(blocks, id, shown) {
     const generation = ++this.applying;
     const old = this.blocks;
     let start = 0;
@@ -199,34 +225,40 @@ export class Preview {
       endOld--;
       endNew--;
     }
-    for (const block of old.slice(start, endOld)) for (const node of block.nodes) node.remove();
     const after = old.slice(endOld);
-    // Lines move when lines are added above (or the rendered part starts
-    // elsewhere): kept blocks take their new ones.
-    old.slice(0, start).forEach((block, k) => markLine(block, blocks[k].line));
-    after.forEach((block, k) => markLine(block, blocks[endNew + k].line));
     const anchor = after.find((block) => block.nodes.length)?.nodes[0] || this.below;
     const added = [];
-    this.blocks = [...old.slice(0, start), ...after];
-    this.setGaps();
+    if (!(await this.scrollingPaused(generation))) return;
+    this.keepPlace(() => {
+      this.shown = shown;
+      // Lines move when lines are added above (or the rendered part starts
+      // elsewhere): kept blocks take their new ones.
+      old.slice(0, start).forEach((block, k) => markLine(block, blocks[k].line));
+      after.forEach((block, k) => markLine(block, blocks[endNew + k].line));
+      for (const block of old.slice(start, endOld)) for (const node of block.nodes) node.remove();
+      this.blocks = [...old.slice(0, start), ...after];
+      this.setGaps();
+    });
     for (let k = start; k < endNew; k += blocksPerSlice) {
       if (k > start) {
         await new Promise((resume) => setTimeout(resume, 0));
-        if (generation !== this.applying) return;
+        if (generation !== this.applying || !(await this.scrollingPaused(generation))) return;
       }
-      for (const { html, line } of blocks.slice(k, Math.min(endNew, k + blocksPerSlice))) {
+      const fragments = blocks.slice(k, Math.min(endNew, k + blocksPerSlice)).map(({ html, line }) => {
         const fragment = sanitize(html);
         const block = { html, nodes: [...fragment.childNodes], line: null };
         markLine(block, line);
-        this.container.insertBefore(fragment, anchor);
         added.push(block);
-      }
-      this.blocks = [...old.slice(0, start), ...added, ...after];
-      this.settle();
+        return fragment;
+      });
+      this.keepPlace(() => {
+        for (const fragment of fragments) this.container.insertBefore(fragment, anchor);
+        this.blocks = [...old.slice(0, start), ...added, ...after];
+      });
     }
-    this.measure();
+    if (!(await this.scrollingPaused(generation))) return;
+    this.keepPlace(() => this.measure());
     this.container.dataset.rendered = String(id);
-    this.settle();
   }
 
   // The gaps stand for the lines above and below the rendered part.
@@ -283,24 +315,60 @@ export class Preview {
       // itself, and its scrolling then leads the preview as the person's would.
       const at = doc.line(number).from;
       return void requestAnimationFrame(() => {
-        if (this.view.state.doc === doc) this.view.dispatch({ effects: EditorView.scrollIntoView(at, { y: "start" }) });
+        if (this.view.state.doc !== doc) return;
+        this.view.dispatch({ effects: EditorView.scrollIntoView(at, { y: "start" }) });
+        // The preview follows once the editor has scrolled (a hidden editor may send no scroll event).
+        requestAnimationFrame(() => this.editorScrolled());
       });
     }
     const block = this.view.lineBlockAt(doc.line(number).from);
     this.scrollSide(this.view.scrollDOM, block.top + (line - number) * block.height);
   }
 
-  // Puts the lead's top line at the top of the other side.
+  // Waits while the person scrolls the preview; false when a newer update took over meanwhile.
+  async scrollingPaused(generation) {
+    while (this.lead === "preview" && performance.now() - this.previewScrolledAt < scrollPauseMs) {
+      await new Promise((resume) => setTimeout(resume, scrollPauseMs / 3));
+      if (generation !== this.applying) return false;
+    }
+    return generation === this.applying;
+  }
+
+  // Changes the preview's contents and keeps its place: when the preview leads,
+  // the line at its top is read just before (the person may have scrolled since
+  // the last scroll event) and put back at the top after.
+  keepPlace(change) {
+    const box = this.container;
+    const layout = this.lead === "preview" ? this.layout() : null;
+    if (layout) this.anchor = lineAtOffset(box.scrollTop, layout);
+    // Scrolled to the very end, the person stays at the end as the end comes into view.
+    const atEnd = !!layout && box.scrollTop > 0 && box.scrollTop + box.clientHeight >= box.scrollHeight - 2;
+    change();
+    if (atEnd) this.scrollPreview(box.scrollHeight);
+    else this.settle();
+  }
+
+  // Scrolls the preview by program: its scroll event there is this echo, not the person's.
+  scrollPreview(top) {
+    const box = this.container;
+    top = Math.max(0, Math.min(box.scrollHeight - box.clientHeight, Math.round(top)));
+    if (Math.abs(box.scrollTop - top) < 1) return;
+    box.scrollTop = top;
+    this.ownScroll = box.scrollTop;
+  }
+
+  // Puts the lead's top line at the top of the preview.
   settle() {
     const layout = this.layout();
     if (!layout) return;
     if (this.lead === "editor") this.anchor = this.editorTopLine();
-    this.scrollSide(this.container, offsetOfLine(this.anchor, layout) - (this.lead === "editor" ? 8 : 0));
+    this.scrollPreview(offsetOfLine(this.anchor, layout) - (this.lead === "editor" ? 8 : 0));
   }
 
   // A large document's preview covers only part of it: near its edge, render the next part.
   renderIfNear(top, bottom) {
-    if (this.large() && needsWindow(this.shown, top, bottom, this.view.state.doc.lines)) this.schedule(60);
+    // While the person scrolls the preview, once they pause: a new part moves what they see.
+    if (this.large() && needsWindow(this.shown, top, bottom, this.view.state.doc.lines)) this.schedule(this.lead === "preview" ? 150 : 60);
   }
 
   editorScrolled() {
@@ -313,6 +381,10 @@ export class Preview {
 
   previewScrolled() {
     if (!this.on || this.lead !== "preview") return;
+    const own = this.ownScroll;
+    this.ownScroll = null;
+    if (own !== null && Math.abs(this.container.scrollTop - own) <= 1) return;
+    this.previewScrolledAt = performance.now();
     const layout = this.layout();
     if (!layout) return;
     const top = this.container.scrollTop;

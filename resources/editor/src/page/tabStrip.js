@@ -9,7 +9,7 @@ import { save } from "./saving.js";
 import { sendMenus } from "./commands.js";
 
 let dirtyTimer = 0;
-export function documentChanged() {
+export function documentChanged(update) {
   const tab = views.shownTab;
   if (!tab) return;
   if (!tab.dirty) {
@@ -17,7 +17,7 @@ export function documentChanged() {
     showTabs();
   }
   scheduleCounts();
-  views.preview.schedule();
+  views.preview.changed(update);
   // Undoing back to the saved text makes the tab clean again; compared once typing pauses.
   clearTimeout(dirtyTimer);
   dirtyTimer = setTimeout(() => {
