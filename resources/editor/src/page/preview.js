@@ -2,9 +2,9 @@
 // here, and kept in step with the editor's scrolling both ways. Large documents
 // are rendered around the part in view only (the editor's, or the preview's own
 // when it is shown alone or was scrolled last), so typing never waits for it.
-import DOMPurify from "dompurify";
 import { EditorView } from "@codemirror/view";
 import { post } from "./api.js";
+import { sanitize } from "./sanitize.js";
 import { windowAround, needsWindow, lineAtOffset, offsetOfLine } from "./previewLayout.js";
 import { collectDefinitions, ordinaryLine } from "./linkDefinitions.js";
 
@@ -23,29 +23,6 @@ const scrollingInput = ["wheel", "pointerdown", "keydown", "touchstart"];
 // The preview's contents change only once the person has not scrolled it for
 // this long: a change moves it, which would stop a scroll (or its animation) midway.
 const scrollPauseMs = 120;
-
-const purify = DOMPurify(window);
-purify.addHook("afterSanitizeAttributes", (node) => {
-  // Pictures from elsewhere would tell someone the document was opened; data pictures stay.
-  if (node.tagName === "IMG") {
-    const source = node.getAttribute("src") || "";
-    if (!/^data:image\//i.test(source)) {
-      node.removeAttribute("src");
-      node.classList.add("picture-left-out");
-      node.setAttribute("title", `Picture not shown: ${source}`);
-    }
-    node.removeAttribute("srcset");
-  }
-});
-const sanitizeOptions = {
-  FORBID_TAGS: ["style", "form", "iframe", "frame", "object", "embed", "link", "meta", "base", "audio", "video", "source", "picture"],
-  FORBID_ATTR: ["style", "srcset", "action", "formaction", "background"],
-  RETURN_DOM_FRAGMENT: true,
-};
-
-export function sanitize(html) {
-  return purify.sanitize(html, sanitizeOptions);
-}
 
 // The block's first element carries the line it starts on, for scrolling in step.
 function markLine(block, line) {
