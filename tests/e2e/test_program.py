@@ -696,6 +696,168 @@ class PreviewSession(unittest.TestCase):
             self.assertEqual(driver.execute("return location.href"), "lornwick://app/")
 
 
+class PreviewOfALargeDocument(unittest.TestCase):
+    def test_preview_alone_reads_to_the_end_and_scrolling_it_moves_the_editor(self):
+        desktop = Desktop()
+        program = None
+        try:
+            # Over a megabyte: the preview renders only parts of it. The reference
+            # in the last section is defined at the top, far from any part rendered there.
+            sections = [f"## Section {k}\n\n" + f"Paragraph {k} of the long document, with words enough to fill it.\n" * 30
+                        for k in range(520)]
+            text = "[home]: https://home.example/\n\n# Long\n\n" + "\n".join(sections) + \
+                "\n## The last section\n\nBack [home].\n\nThe end.\n"
+            self.assertGreater(len(text), 1_000_000)
+            document = os.path.join(desktop.home, "long.md")
+            write(document, text)
+            program = Program(desktop, PROGRAM, [document])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute("return document.querySelector('#tabs .tab.active .tab-name')?.textContent")
+                       == "long.md", what="the document in a tab")
+
+            driver.execute("window.Quillmarsh.menuRun('m3.7')")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h2') !== null"), what="the preview alone")
+            self.assertTrue(driver.execute("return getComputedStyle(document.getElementById('editor')).display === 'none'"))
+            # The scroll bar dragged to the very end, as a person would.
+            driver.execute("const p = document.getElementById('preview'); p.scrollTop = p.scrollHeight")
+            last = ("const p = document.getElementById('preview'); const box = p.getBoundingClientRect();"
+                    "const h = [...p.querySelectorAll('h2')].find(e => e.textContent === 'The last section');"
+                    "if (!h) return null; const r = h.getBoundingClientRect();"
+                    "const link = h.nextElementSibling && h.nextElementSibling.querySelector('a');"
+                    "return {shown: r.top >= box.top && r.bottom <= box.bottom, link: link && link.getAttribute('href')}")
+            wanted = {"shown": True, "link": "https://home.example/"}
+            wait_until(lambda: driver.execute(last) == wanted, timeout=30, what="the last heading rendered in view")
+
+            # Beside the text again: the editor shows where the preview was read to.
+            driver.execute("window.Quillmarsh.menuRun('m3.6')")
+            wait_until(lambda: "Paragraph 519 of" in driver.execute(EDITOR_TEXT), timeout=30,
+                       what="the editor at the preview's place in the last long section")
+            # The preview follows the editor there.
+            wait_until(lambda: driver.execute("return [...document.querySelectorAll('#preview h2')]"
+                                              ".some(h => h.textContent === 'Section 519')"), timeout=30,
+                       what="the preview beside the editor's place")
+            # Scrolling the preview with its keys moves the editor with it, and neither pulls the other back.
+            driver.execute("document.getElementById('preview').focus()")
+            program.activate(window)
+            program.key(window, "Home")
+            wait_until(lambda: driver.execute("return document.querySelector('#editor .cm-scroller').scrollTop") == 0,
+                       timeout=30, what="the editor at the top")
+            wait_until(lambda: driver.execute("return document.querySelector('#preview h1')?.textContent") == "Long",
+                       timeout=30, what="the preview's start rendered")
+            self.assertEqual(driver.execute("return document.getElementById('preview').scrollTop"), 0)
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+FOCUSED = ("const e = document.activeElement; return e && {tag: e.tagName, id: e.id, role: e.getAttribute('role'),"
+           " path: e.dataset.path || e.dataset.folder || null,"
+           " choice: e.dataset.choice || null, selected: e.getAttribute('aria-selected'), expanded: e.getAttribute('aria-expanded'),"
+           " inEditor: !!e.closest('#editor'), name: (e.querySelector('.tab-name') || {}).textContent || null}")
+
+
+class KeyboardAlone(unittest.TestCase):
+    def press_until(self, program, window, key, wanted, what, limit=12):
+        """Presses a key until the focused element is as wanted; a bounded number of times."""
+        for _ in range(limit):
+            focused = program.driver.execute(FOCUSED)
+            if wanted(focused):
+                return focused
+            before = focused
+            program.key(window, key)
+            wait_until(lambda: program.driver.execute(FOCUSED) != before, what=f"{key} to move the focus")
+        self.fail(f"{what}: not reached with {limit} presses of {key}; focused: {program.driver.execute(FOCUSED)}")
+
+    def test_tree_tabs_and_a_dialog_with_the_keys_alone(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Notes")
+            os.makedirs(os.path.join(folder, "trips"))
+            write(os.path.join(folder, "alpha.md"), "# Alpha\n")
+            write(os.path.join(folder, "trips", "rome.md"), "# Rome\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tree li').length") == 2,
+                       what="the folder in the tree")
+            program.activate(window)
+
+            # Tab reaches the tree; arrows move in it, Right opens a folder, Enter opens a document.
+            self.press_until(program, window, "Tab", lambda f: f and f["role"] == "treeitem", "the tree")
+            focused = self.press_until(program, window, "Down", lambda f: f["path"] == "trips", "the folder")
+            self.assertEqual(focused["expanded"], "false")
+            program.key(window, "Right")
+            wait_until(lambda: driver.execute(FOCUSED)["expanded"] == "true", what="the folder opened")
+            self.press_until(program, window, "Down", lambda f: f["path"] == "trips/rome.md", "the document in the folder")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Rome\n" and driver.execute(FOCUSED)["inEditor"],
+                       what="the document open, the keys in its text")
+
+            # Escape then Shift+Tab leaves the text: the tab strip, then the tree again.
+            program.key(window, "Escape")
+            program.key(window, "shift+Tab")
+            self.assertEqual(wait_until(lambda: driver.execute(FOCUSED)["role"] == "tab" and driver.execute(FOCUSED),
+                                        what="the tab strip")["selected"], "true")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["role"] == "treeitem", what="the tree again")
+            self.press_until(program, window, "Down", lambda f: f["path"] == "alpha.md", "the other document")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Alpha\n", what="the other document open")
+
+            # The tabs: arrows show the neighbour and keep the keys on the strip.
+            program.key(window, "Escape")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "alpha.md", what="the shown tab focused")
+            program.key(window, "Left")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "rome.md" and driver.execute(EDITOR_TEXT) == "# Rome\n",
+                       what="the tab on the left shown")
+            program.key(window, "Right")
+            wait_until(lambda: driver.execute(FOCUSED)["name"] == "alpha.md" and driver.execute(EDITOR_TEXT) == "# Alpha\n",
+                       what="the tab on the right shown")
+
+            # A dialog: the keys go into it, stay there, Escape cancels, and they come back.
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute(FOCUSED)["inEditor"], what="the keys in the text")
+            program.key(window, "ctrl+End")
+            desktop.xdotool("type", "--delay", "20", "More.")
+            wait_until(lambda: driver.execute(SHOWN_TAB_DIRTY), what="the unsaved edit")
+            program.key(window, "ctrl+w")
+            dialog = "const d = document.querySelector('#dialog-layer .dialog'); return d && [d.getAttribute('role'), d.getAttribute('aria-modal')]"
+            self.assertEqual(wait_until(lambda: driver.execute(dialog), what="the question"), ["alertdialog", "true"])
+            self.assertEqual(wait_until(lambda: driver.execute(FOCUSED)["choice"], what="the keys in the dialog"), "save")
+            for expected in ("discard", "cancel", "save", "discard"):
+                before = driver.execute(FOCUSED)
+                program.key(window, "Tab")
+                wait_until(lambda: driver.execute(FOCUSED) != before, what="Tab inside the dialog")
+                self.assertEqual(driver.execute(FOCUSED)["choice"], expected)
+            program.key(window, "Escape")
+            wait_until(lambda: driver.execute(dialog) is None and driver.execute(FOCUSED)["inEditor"],
+                       what="the dialog gone and the keys back in the text")
+            self.assertEqual(driver.execute("return document.querySelectorAll('#tabs .tab').length"), 2)
+
+            # Again, and this time Don't Save, chosen with the keys.
+            program.key(window, "ctrl+w")
+            wait_until(lambda: driver.execute(FOCUSED)["choice"] == "save", what="the question again")
+            program.key(window, "shift+Tab")
+            program.key(window, "shift+Tab")
+            wait_until(lambda: driver.execute(FOCUSED)["choice"] == "discard", what="Don't Save focused")
+            program.key(window, "Return")
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 1,
+                       what="the tab closed")
+            self.assertEqual(read(os.path.join(folder, "alpha.md")), "# Alpha\n")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 class QuickOpenInALargeFolder(unittest.TestCase):
     def test_quick_open_finds_one_document_among_two_thousand(self):
         desktop = Desktop()

@@ -6,6 +6,7 @@ import path from "node:path";
 import { createRequire } from "node:module";
 import { pathToFileURL } from "node:url";
 import { makeRenderer, renderBlocks } from "../../../resources/editor/src/page/render.js";
+import { collectDefinitions } from "../../../resources/editor/src/page/linkDefinitions.js";
 
 const modules = process.env.QUILLMARSH_PAGE_MODULES;
 const resolve = createRequire(path.join(modules, "resolve-from-here.js")).resolve;
@@ -37,4 +38,14 @@ test("tables, strikethrough, task lists and bare web addresses", () => {
     ["- [y] not a box\n", /<li>\[y\] not a box<\/li>/],
   ];
   for (const [text, expected] of cases) assert.match(md.render(text), expected, text);
+});
+
+test("a part of a document resolves references defined outside it, as the whole document would", () => {
+  const lines = ["[top]: https://top.example", "", "See [top], [low][] and ![pic][low].", "", "[low]: https://low.example \"Low\"", "[top]: https://second.example"];
+  const part = lines.slice(2, 3).join("\n");
+  const html = renderBlocks(md, part, 3, collectDefinitions(lines)).map((block) => block.html).join("");
+  assert.equal(html, md.render(lines.join("\n")));
+  assert.match(html, /<a href="https:\/\/top\.example">top<\/a>/);
+  // Without them the references stay text.
+  assert.doesNotMatch(renderBlocks(md, part, 3).map((block) => block.html).join(""), /<a /);
 });

@@ -30,8 +30,9 @@ export function compareTable(rows) {
 export async function chooseDocument(paths) {
   const field = el("input", { type: "text", id: "quick-open-field", placeholder: "Type part of a document's path",
                               "aria-label": "Document to open", autocomplete: "off", spellcheck: "false",
-                              role: "combobox", "aria-controls": "quick-open-list" });
-  const list = el("ul", { id: "quick-open-list", role: "listbox" });
+                              role: "combobox", "aria-controls": "quick-open-list", "aria-expanded": "true",
+                              "aria-autocomplete": "list" });
+  const list = el("ul", { id: "quick-open-list", role: "listbox", "aria-label": "Matching documents" });
   let matches = [];
   let chosen = 0;
   let picked = null;
@@ -39,7 +40,7 @@ export async function chooseDocument(paths) {
     matches = field.value ? quickOpenMatches(paths, field.value, 50) : paths.slice(0, 50);
     chosen = Math.min(chosen, Math.max(0, matches.length - 1));
     list.replaceChildren(...matches.map((path, index) => {
-      const item = el("li", { role: "option", "aria-selected": String(index === chosen), "data-path": path, text: path });
+      const item = el("li", { role: "option", id: `quick-open-${index}`, "aria-selected": String(index === chosen), "data-path": path, text: path });
       // A click picks the path and answers as Return would.
       item.addEventListener("click", () => {
         chosen = index;
@@ -48,6 +49,9 @@ export async function chooseDocument(paths) {
       return item;
     }));
     list.children[chosen]?.scrollIntoView({ block: "nearest" });
+    // The focus stays in the field; a screen reader follows the chosen option.
+    if (matches.length) field.setAttribute("aria-activedescendant", `quick-open-${chosen}`);
+    else field.removeAttribute("aria-activedescendant");
   };
   field.addEventListener("input", () => {
     chosen = 0;

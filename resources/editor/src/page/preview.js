@@ -1,49 +1,28 @@
 // The preview beside (or instead of) the text: rendered by a worker, sanitized
-// here, and kept in step with the editor's scrolling. Large documents are
-// rendered around the part in view only, so typing never waits for it.
-import DOMPurify from "dompurify";
+// here, and kept in step with the editor's scrolling both ways. Large documents
+// are rendered around the part in view only (the editor's, or the preview's own
+// when it is shown alone or was scrolled last), so typing never waits for it.
+import { EditorView } from "@codemirror/view";
 import { post } from "./api.js";
+import { sanitize } from "./sanitize.js";
+import { windowAround, needsWindow, lineAtOffset, offsetOfLine } from "./previewLayout.js";
+import { collectDefinitions, ordinaryLine } from "./linkDefinitions.js";
 
 // Above this size only the lines around the view are rendered: the worker
 // would take seconds over the whole text.
 const wholeLimit = 300_000;
 // Blocks sanitized and put in place before the page may draw and take keys again.
 const blocksPerSlice = 30;
-// Lines rendered beyond the view on either side, in windowed mode.
-const margin = 150;
-
-const purify = DOMPurify(window);
-purify.addHook("afterSanitizeAttributes", (node) => {
-  // Pictures from elsewhere would tell someone the document was opened; data pictures stay.
-  if (node.tagName === "IMG") {
-    const source = node.getAttribute("src") || "";
-    if (!/^data:image\//i.test(source)) {
-      node.removeAttribute("src");
-      node.classList.add("picture-left-out");
-      node.setAttribute("title", `Picture not shown: ${source}`);
-    }
-    node.removeAttribute("srcset");
-  }
-});
-const sanitizeOptions = {
-  FORBID_TAGS: ["style", "form", "iframe", "frame", "object", "embed", "link", "meta", "base", "audio", "video", "source", "picture"],
-  FORBID_ATTR: ["style", "srcset", "action", "formaction", "background"],
-  RETURN_DOM_FRAGMENT: true,
-};
-
-export function sanitize(html) {
-  return purify.sanitize(html, sanitizeOptions);
-}
-
-// The start and end lines to render for a view showing lines top..bottom,
-// widened to blank lines so that no paragraph or list is cut in two.
-function windowAround(doc, top, bottom) {
-  let start = Math.max(1, top - margin);
-  while (start > 1 && doc.line(start - 1).text.trim() !== "" && top - start < margin * 2) start--;
-  let end = Math.min(doc.lines, bottom + margin);
-  while (end < doc.lines && doc.line(end).text.trim() !== "" && end - bottom < margin * 2) end++;
-  return { start, end };
-}
+// A rendered line's height until one is measured, for the gaps that stand for
+// the lines not rendered.
+const guessPerLine = 22;
+// What a person does to scroll one side: that side then leads and the other
+// follows. Scroll events of the side that follows are the echo of our own
+// scrolling (or the editor settling its heights) and never scroll back.
+const scrollingInput = ["wheel", "pointerdown", "keydown", "touchstart"];
+// The preview's contents change only once the person has not scrolled it for
+// this long: a change moves it, which would stop a scroll (or its animation) midway.
+const scrollPauseMs = 120;
 
 // The block's first element carries the line it starts on, for scrolling in step.
 function markLine(block, line) {
@@ -51,6 +30,31 @@ function markLine(block, line) {
   block.line = line;
   const element = block.nodes.find((node) => node.nodeType === Node.ELEMENT_NODE);
   if (element && line !== null) element.setAttribute("data-line", String(line));
+}
+
+// The gaps' heights are properties of the preview itself, so that nothing
+// inside it carries a style of its own (sanitized blocks never do).
+function gap(which) {
+  const element = document.createElement("div");
+  element.className = `preview-gap ${which}`;
+  element.setAttribute("aria-hidden", "true");
+  return element;
+}
+
+// Whether each change of an edit stays within one line that was and is ordinary
+// text, after a line that could not be a definition going on into it.
+function keepsDefinitions(update) {
+  const before = update.startState.doc;
+  const after = update.state.doc;
+  let keeps = true;
+  update.changes.iterChangedRanges((fromA, toA, fromB, toB) => {
+    if (!keeps) return;
+    const old = before.lineAt(fromA);
+    const now = after.lineAt(fromB);
+    const above = now.number > 1 ? after.line(now.number - 1).text : "";
+    keeps = old.to >= toA && now.to >= toB && ordinaryLine(old.text) && ordinaryLine(now.text) && !above.trimStart().startsWith("[");
+  });
+  return keeps;
 }
 
 export class Preview {
@@ -65,16 +69,47 @@ export class Preview {
     this.again = false;
     this.timer = 0;
     this.shown = null; // the lines the shown preview covers
-    this.on = false;
+    this.mode = "off"; // "off", "beside" or "only"
     this.blocks = []; // shown: [{ html, nodes }] in order
     this.applying = 0; // the generation of the update under way
+    // The side the person last scrolled, clicked or typed in leads; the other follows it.
+    this.lead = "editor";
+    this.ownScroll = null; // where the preview was last scrolled by program
+    this.previewScrolledAt = 0; // when the person last scrolled it
+    this.anchor = 1; // the line at the top of the preview
+    this.perLine = guessPerLine;
+    this.definitions = { doc: null, text: "" };
+    this.above = gap("above");
+    this.below = gap("below");
+    container.replaceChildren(this.above, this.below);
     container.addEventListener("click", (event) => this.clicked(event));
-    view.scrollDOM.addEventListener("scroll", () => this.scrolled(), { passive: true });
+    container.addEventListener("scroll", () => this.previewScrolled(), { passive: true });
+    view.scrollDOM.addEventListener("scroll", () => this.editorScrolled(), { passive: true });
+    for (const type of scrollingInput) {
+      container.addEventListener(type, () => void (this.lead = "preview"), { passive: true, capture: true });
+      view.dom.addEventListener(type, () => void (this.lead = this.mode === "only" ? "preview" : "editor"), { passive: true, capture: true });
+    }
   }
 
-  setOn(on) {
-    this.on = on;
-    if (on) this.schedule(0);
+  get on() {
+    return this.mode !== "off";
+  }
+
+  // Called before the page shows or hides either side.
+  setMode(mode) {
+    const was = this.mode;
+    if (was === mode) return;
+    this.mode = mode;
+    if (mode === "only") {
+      // Alone, the preview starts where the editor was and then leads.
+      if (was === "off" || this.lead === "editor") this.anchor = this.editorTopLine();
+      this.lead = "preview";
+    } else {
+      // The editor comes back at the line read to in the preview.
+      if (was === "only") this.moveEditorTo(this.anchor, { reveal: true });
+      this.lead = "editor";
+    }
+    if (this.on) this.schedule(0);
   }
 
   // After a change: once typing pauses, never on every key.
@@ -84,37 +119,68 @@ export class Preview {
     this.timer = setTimeout(() => this.render(), delay);
   }
 
+  // After an edit. A large document's definitions are not looked for again when
+  // the edit only changed words within ordinary lines, as typing does.
+  changed(update) {
+    if (this.definitions.doc === update.startState.doc && keepsDefinitions(update)) this.definitions.doc = update.state.doc;
+    this.schedule();
+  }
+
   // A new document in the editor: nothing of the last one's preview may stay.
   reset() {
     this.shown = null;
     this.applying++;
     this.blocks = [];
-    this.container.replaceChildren();
+    this.anchor = 1;
+    this.lead = this.mode === "only" ? "preview" : "editor";
+    this.definitions = { doc: null, text: "" };
+    this.container.replaceChildren(this.above, this.below);
+    this.setGaps();
     this.schedule(0);
+  }
+
+  large() {
+    return this.view.state.doc.length > wholeLimit;
+  }
+
+  // The lines in view on the side that leads.
+  linesInView() {
+    const doc = this.view.state.doc;
+    const layout = this.layout();
+    if (this.lead === "preview" && layout) {
+      const top = this.container.scrollTop;
+      return [lineAtOffset(top, layout), lineAtOffset(top + this.container.clientHeight, layout)];
+    }
+    if (this.mode === "only") return [this.anchor, this.anchor + 80];
+    const { from, to } = this.view.viewport;
+    return [doc.lineAt(from).number, doc.lineAt(to).number];
+  }
+
+  // The whole document's reference definitions, found again only when the text changed.
+  definitionsOf(doc) {
+    if (this.definitions.doc !== doc) this.definitions = { doc, text: collectDefinitions(doc.iterLines()) };
+    return this.definitions.text;
   }
 
   source() {
     const doc = this.view.state.doc;
-    if (doc.length <= wholeLimit) return { text: doc.toString(), firstLine: 1, start: 1, end: doc.lines };
-    const { from, to } = this.view.viewport;
-    const { start, end } = windowAround(doc, doc.lineAt(from).number, doc.lineAt(to).number);
-    return { text: doc.sliceString(doc.line(start).from, doc.line(end).to), firstLine: start, start, end };
+    if (!this.large()) return { text: doc.toString(), firstLine: 1, start: 1, end: doc.lines, definitions: "" };
+    const [top, bottom] = this.linesInView();
+    const { start, end } = windowAround((n) => doc.line(n).text, doc.lines, top, bottom);
+    return { text: doc.sliceString(doc.line(start).from, doc.line(end).to), firstLine: start, start, end, definitions: this.definitionsOf(doc) };
   }
 
   render() {
     if (this.busy) return void (this.again = true);
-    const { text, firstLine, start, end } = this.source();
+    const { text, firstLine, start, end, definitions } = this.source();
     this.busy = true;
-    this.pending = { start, end };
-    this.worker.postMessage({ id: ++this.sent, text, firstLine });
+    this.pending = { start, end, lines: this.view.state.doc.lines };
+    this.worker.postMessage({ id: ++this.sent, text, firstLine, definitions });
   }
 
   received({ id, blocks }) {
     this.busy = false;
-    if (id === this.sent && this.on) {
-      this.shown = this.pending;
-      this.apply(blocks, id);
-    }
+    if (id === this.sent && this.on) this.apply(blocks, id, this.pending);
     if (this.again) {
       this.again = false;
       this.render();
@@ -124,7 +190,8 @@ export class Preview {
   // Keeps the blocks that are the same at the start and at the end, and puts
   // the others in place a slice at a time, letting keys and frames through in
   // between. A newer update stops this one; the list always matches what is shown.
-  async apply(blocks, id) {
+  // shown: the lines the new blocks cover; the preview's map changes to them with the first change.
+  async apply(blocks, id, shown) {
     const generation = ++this.applying;
     const old = this.blocks;
     let start = 0;
@@ -135,67 +202,172 @@ export class Preview {
       endOld--;
       endNew--;
     }
-    for (const block of old.slice(start, endOld)) for (const node of block.nodes) node.remove();
     const after = old.slice(endOld);
-    // Lines move when lines are added above: kept blocks take their new ones.
-    after.forEach((block, k) => markLine(block, blocks[endNew + k].line));
-    const anchor = after.find((block) => block.nodes.length)?.nodes[0] || null;
+    const anchor = after.find((block) => block.nodes.length)?.nodes[0] || this.below;
     const added = [];
-    this.blocks = [...old.slice(0, start), ...after];
+    if (!(await this.scrollingPaused(generation))) return;
+    this.keepPlace(() => {
+      this.shown = shown;
+      // Lines move when lines are added above (or the rendered part starts
+      // elsewhere): kept blocks take their new ones.
+      old.slice(0, start).forEach((block, k) => markLine(block, blocks[k].line));
+      after.forEach((block, k) => markLine(block, blocks[endNew + k].line));
+      for (const block of old.slice(start, endOld)) for (const node of block.nodes) node.remove();
+      this.blocks = [...old.slice(0, start), ...after];
+      this.setGaps();
+    });
     for (let k = start; k < endNew; k += blocksPerSlice) {
       if (k > start) {
         await new Promise((resume) => setTimeout(resume, 0));
-        if (generation !== this.applying) return;
+        if (generation !== this.applying || !(await this.scrollingPaused(generation))) return;
       }
-      for (const { html, line } of blocks.slice(k, Math.min(endNew, k + blocksPerSlice))) {
+      const fragments = blocks.slice(k, Math.min(endNew, k + blocksPerSlice)).map(({ html, line }) => {
         const fragment = sanitize(html);
         const block = { html, nodes: [...fragment.childNodes], line: null };
         markLine(block, line);
-        this.container.insertBefore(fragment, anchor);
         added.push(block);
-      }
-      this.blocks = [...old.slice(0, start), ...added, ...after];
-      this.follow();
+        return fragment;
+      });
+      this.keepPlace(() => {
+        for (const fragment of fragments) this.container.insertBefore(fragment, anchor);
+        this.blocks = [...old.slice(0, start), ...added, ...after];
+      });
     }
+    if (!(await this.scrollingPaused(generation))) return;
+    this.keepPlace(() => this.measure());
     this.container.dataset.rendered = String(id);
-    this.follow();
   }
 
-  topLine() {
-    const block = this.view.lineBlockAtHeight(this.view.scrollDOM.scrollTop);
-    return this.view.state.doc.lineAt(block.from).number;
+  // The gaps stand for the lines above and below the rendered part.
+  setGaps() {
+    const shown = this.shown;
+    this.container.style.setProperty("--above", shown ? `${Math.round((shown.start - 1) * this.perLine)}px` : "0px");
+    this.container.style.setProperty("--below", shown ? `${Math.round((shown.lines - shown.end) * this.perLine)}px` : "0px");
   }
 
-  scrolled() {
-    if (!this.on) return;
-    const line = this.topLine();
-    // A large document's preview covers only part of it: scrolled out of it, render anew.
-    if (this.shown && (line < this.shown.start || line > this.shown.end - 20) && this.view.state.doc.length > wholeLimit) {
-      this.schedule(60);
+  // A rendered line's height, from a part large enough to say.
+  measure() {
+    const shown = this.shown;
+    if (!shown || shown.start === 1 && shown.end === shown.lines) return;
+    const height = this.below.offsetTop - (this.above.offsetTop + this.above.offsetHeight);
+    const count = shown.end - shown.start + 1;
+    if (count >= 50 && height > 0) this.perLine = Math.min(200, Math.max(8, height / count));
+    this.setGaps();
+  }
+
+  layout() {
+    const shown = this.shown;
+    if (!shown) return null;
+    return {
+      lines: shown.lines,
+      start: shown.start,
+      end: shown.end,
+      perLine: this.perLine,
+      renderedTop: this.above.offsetTop + this.above.offsetHeight,
+      renderedBottom: this.below.offsetTop,
+      marks: [...this.container.querySelectorAll(":scope > [data-line]")].map((element) => ({
+        line: Number(element.dataset.line), top: element.offsetTop,
+      })),
+    };
+  }
+
+  // The editor's top line, with the share of it scrolled past.
+  editorTopLine() {
+    const scrollTop = this.view.scrollDOM.scrollTop;
+    const block = this.view.lineBlockAtHeight(scrollTop);
+    const share = block.height > 0 ? Math.max(0, Math.min(1, (scrollTop - block.top) / block.height)) : 0;
+    return this.view.state.doc.lineAt(block.from).number + share;
+  }
+
+  scrollSide(element, top) {
+    top = Math.max(0, Math.round(top));
+    if (Math.abs(element.scrollTop - top) >= 1) element.scrollTop = top;
+  }
+
+  moveEditorTo(line, { reveal = false } = {}) {
+    const doc = this.view.state.doc;
+    const number = Math.max(1, Math.min(doc.lines, Math.floor(line)));
+    if (reveal) {
+      // The editor is being shown again: once it is drawn, it places the line
+      // itself, and its scrolling then leads the preview as the person's would.
+      const at = doc.line(number).from;
+      return void requestAnimationFrame(() => {
+        if (this.view.state.doc !== doc) return;
+        this.view.dispatch({ effects: EditorView.scrollIntoView(at, { y: "start" }) });
+        // The preview follows once the editor has scrolled (a hidden editor may send no scroll event).
+        requestAnimationFrame(() => this.editorScrolled());
+      });
     }
-    this.follow();
+    const block = this.view.lineBlockAt(doc.line(number).from);
+    this.scrollSide(this.view.scrollDOM, block.top + (line - number) * block.height);
   }
 
-  // Puts the block of the editor's top line at the top of the preview, in proportion within it.
-  follow() {
-    const blocks = this.container.querySelectorAll("[data-line]");
-    if (!blocks.length) return;
-    const line = this.topLine();
-    let before = null;
-    let after = null;
-    for (const block of blocks) {
-      const at = Number(block.dataset.line);
-      if (at <= line) before = { at, block };
-      else {
-        after = { at, block };
-        break;
-      }
+  // Waits while the person scrolls the preview; false when a newer update took over meanwhile.
+  async scrollingPaused(generation) {
+    while (this.lead === "preview" && performance.now() - this.previewScrolledAt < scrollPauseMs) {
+      await new Promise((resume) => setTimeout(resume, scrollPauseMs / 3));
+      if (generation !== this.applying) return false;
     }
-    if (!before) return void (this.container.scrollTop = 0);
-    const top = before.block.offsetTop;
-    const next = after ? after.block.offsetTop : top + before.block.offsetHeight;
-    const share = after ? (line - before.at) / (after.at - before.at) : 0;
-    this.container.scrollTop = top + (next - top) * share - 8;
+    return generation === this.applying;
+  }
+
+  // Changes the preview's contents and keeps its place: when the preview leads,
+  // the line at its top is read just before (the person may have scrolled since
+  // the last scroll event) and put back at the top after.
+  keepPlace(change) {
+    const box = this.container;
+    const layout = this.lead === "preview" ? this.layout() : null;
+    if (layout) this.anchor = lineAtOffset(box.scrollTop, layout);
+    // Scrolled to the very end, the person stays at the end as the end comes into view.
+    const atEnd = !!layout && box.scrollTop > 0 && box.scrollTop + box.clientHeight >= box.scrollHeight - 2;
+    change();
+    if (atEnd) this.scrollPreview(box.scrollHeight);
+    else this.settle();
+  }
+
+  // Scrolls the preview by program: its scroll event there is this echo, not the person's.
+  scrollPreview(top) {
+    const box = this.container;
+    top = Math.max(0, Math.min(box.scrollHeight - box.clientHeight, Math.round(top)));
+    if (Math.abs(box.scrollTop - top) < 1) return;
+    box.scrollTop = top;
+    this.ownScroll = box.scrollTop;
+  }
+
+  // Puts the lead's top line at the top of the preview.
+  settle() {
+    const layout = this.layout();
+    if (!layout) return;
+    if (this.lead === "editor") this.anchor = this.editorTopLine();
+    this.scrollPreview(offsetOfLine(this.anchor, layout) - (this.lead === "editor" ? 8 : 0));
+  }
+
+  // A large document's preview covers only part of it: near its edge, render the next part.
+  renderIfNear(top, bottom) {
+    // While the person scrolls the preview, once they pause: a new part moves what they see.
+    if (this.large() && needsWindow(this.shown, top, bottom, this.view.state.doc.lines)) this.schedule(this.lead === "preview" ? 150 : 60);
+  }
+
+  editorScrolled() {
+    if (!this.on || this.lead !== "editor") return;
+    const { from, to } = this.view.viewport;
+    const doc = this.view.state.doc;
+    this.renderIfNear(doc.lineAt(from).number, doc.lineAt(to).number);
+    this.settle();
+  }
+
+  previewScrolled() {
+    if (!this.on || this.lead !== "preview") return;
+    const own = this.ownScroll;
+    this.ownScroll = null;
+    if (own !== null && Math.abs(this.container.scrollTop - own) <= 1) return;
+    this.previewScrolledAt = performance.now();
+    const layout = this.layout();
+    if (!layout) return;
+    const top = this.container.scrollTop;
+    this.anchor = lineAtOffset(top, layout);
+    if (this.mode !== "only") this.moveEditorTo(this.anchor);
+    this.renderIfNear(this.anchor, lineAtOffset(top + this.container.clientHeight, layout));
   }
 
   clicked(event) {

@@ -6,10 +6,10 @@ import { makeRenderer, renderBlocks } from "./render.js";
 const md = makeRenderer(MarkdownIt);
 
 self.onmessage = (event) => {
-  const { id, text, firstLine } = event.data;
+  const { id, text, firstLine, definitions } = event.data;
   let blocks;
   try {
-    blocks = renderBlocks(md, text, firstLine);
+    blocks = renderBlocks(md, text, firstLine, definitions);
   } catch (error) {
     blocks = [{ html: `<p>The preview could not be made: ${md.utils.escapeHtml(String(error))}</p>`, line: null }];
   }

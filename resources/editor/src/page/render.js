@@ -29,8 +29,11 @@ export function makeRenderer(MarkdownIt) {
 // list...), each rendered on its own with the line it starts on, so the page
 // can keep the blocks that did not change, sanitize only the others, and
 // follow the editor's scrolling. firstLine: the text's first line in the document.
-export function renderBlocks(md, text, firstLine) {
+// definitions: the whole document's link reference definitions (linkDefinitions.js),
+// for a text that is only part of it; read first, so the first one of a label wins.
+export function renderBlocks(md, text, firstLine, definitions = "") {
   const env = {};
+  if (definitions) md.parse(definitions, env);
   const tokens = md.parse(text, env);
   const blocks = [];
   let start = 0;
