@@ -259,6 +259,14 @@ class WebDriver:
         return self._call("POST", f"/session/{self.session}/execute/async",
                           {"script": script, "args": list(arguments)})
 
+    def execute_async_within(self, seconds, script, *arguments):
+        """execute_async for page work that may outlast the default wait (a
+        large document settling, say): the session's script limit and this
+        side's wait both become `seconds`."""
+        self._call("POST", f"/session/{self.session}/timeouts", {"script": int(seconds * 1000)})
+        return self._call("POST", f"/session/{self.session}/execute/async",
+                          {"script": script, "args": list(arguments)}, timeout=seconds + 10)
+
     def screenshot(self):
         return base64.b64decode(self._call("GET", f"/session/{self.session}/screenshot"))
 
