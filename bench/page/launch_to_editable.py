@@ -66,7 +66,7 @@ def main():
                              index=lambda page: bench.with_probe(page, f"?expect={MARKER.replace(' ', '%20')}"))
     floor = bench.ProgramTree(options.program, web={"index.html": bench.with_probe(bench.read(
         os.path.join(bench.HERE, "blank-index.html")))})
-    desktop = bench.Desktop()
+    desktop = bench.Desktop(server_options=bench.SERVER_OPTIONS)
     try:
         path = os.path.join(desktop.home, DOCUMENT["name"])
         bench.write(path, DOCUMENT["text"])

@@ -16,6 +16,7 @@ import shutil
 import statistics
 import sys
 import tempfile
+import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -23,6 +24,9 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from desktop import Desktop, Program, WebDriver, wait_until  # noqa: E402,F401
 
 TITLE = "Quillmarsh"
+# No key repeat: on a loaded machine xdotool's release of a key can come late
+# enough for the X server to repeat it, and the page would get more keys than typed.
+SERVER_OPTIONS = ("-r",)
 PROBE = "bench-probe.js"
 # The program's answer to a message it does not know; the probe sends one when
 # its page first shows what it is for.
@@ -180,7 +184,7 @@ def verdict(goal, ours, floor, bound, unit="ms"):
 def running(tree, document, timeout=180):
     """The program of `tree` on a private desktop, started on `document` and
     connected once the probe has seen its editor; closed afterwards."""
-    desktop = Desktop()
+    desktop = Desktop(server_options=SERVER_OPTIONS)
     program = None
     try:
         path = os.path.join(desktop.home, os.path.basename(document["name"]))
@@ -218,18 +222,21 @@ def typed_round(program, window, text, delay_ms, word_pause_ms=0, quiet_ms=700):
     driver.execute("benchProbe.start()")
     program.activate(window)
     if word_pause_ms:
-        # One xdotool run paces the words itself; every word is followed by a space.
+        # Word by word, every word followed by a space. The pause paces the
+        # input like a typist's; it waits for nothing in the page. (xdotool
+        # cannot chain it: its type command takes every argument after it as text.)
         words = [word + " " for word in text.split()]
         text = "".join(words)
-        steps = []
         for word in words:
-            steps += ["type", "--delay", str(delay_ms), word, "sleep", f"{word_pause_ms / 1000:.3f}"]
-        program.desktop.run(["xdotool", *steps], timeout=600)
+            program.desktop.run(["xdotool", "type", "--delay", str(delay_ms), word], timeout=600)
+            time.sleep(word_pause_ms / 1000)
     else:
         program.desktop.run(["xdotool", "type", "--delay", str(delay_ms), text], timeout=600)
     result = driver.execute_async_within(125, f"benchProbe.finish({len(text)}, {quiet_ms}, 120000, arguments[0])")
     if not result["settled"]:
         raise AssertionError(f"the page did not settle after typing: {len(result['keys'])} of {len(text)} keys arrived")
+    if len(result["keys"]) != len(text):
+        raise AssertionError(f"{len(result['keys'])} keys arrived for {len(text)} typed")
     return result
 
 
@@ -244,3 +251,13 @@ def breakdown(intervals, top=5):
     for start, end, parts in sorted(stretches(intervals), key=lambda s: s[0] - s[1])[:top]:
         lines.append(f"    {end - start:7.1f} ms at {start:9.1f}: {describe_stretch([start, end, parts])}")
     return "\n".join(lines)
+
+
+def label_totals(intervals, top=6):
+    """Time per kind of work (nested work counted in each interval it lies in)."""
+    totals = {}
+    for start, end, label in intervals:
+        count, ms = totals.get(label, (0, 0.0))
+        totals[label] = (count + 1, ms + end - start)
+    ranked = sorted(totals.items(), key=lambda item: -item[1][1])[:top]
+    return ", ".join(f"{label} {ms:.0f} ms/{count}" for label, (count, ms) in ranked)

@@ -49,6 +49,7 @@ def measure(options, tree, label, size):
     document = {"name": "preview.md", "text": bench.markdown_document(size)}
     text = bench.typing_text(WORDS * 5)
     longest = {False: [], True: []}
+    busy = {False: [], True: []}
     with bench.running(tree, document) as (_, program, window):
         if not bench.wait_quiet(program.driver, QUIET_MS):
             raise AssertionError("the page never settled after opening the document")
@@ -60,14 +61,21 @@ def measure(options, tree, label, size):
             for on in ((False, True) if round_number % 2 == 0 else (True, False)):
                 set_preview(program, on)
                 result = bench.typed_round(program, window, text, DELAY_MS, WORD_PAUSE_MS, QUIET_MS)
-                stretch = bench.longest_stretch(result["intervals"])
+                intervals = result["intervals"]
+                stretch = bench.longest_stretch(intervals)
                 longest[on].append(stretch[1] - stretch[0])
+                busy[on].append(bench.busy_ms(intervals) / len(result["keys"]))
+                trips = result["workerTrips"]
+                print(f"  {label} preview {'on ' if on else 'off'} round {round_number + 1}: longest {longest[on][-1]:.0f} ms,"
+                      f" busy {busy[on][-1]:.1f} ms per key, {len(trips)} renders taking"
+                      f" {sum(end - start for start, end in trips):.0f} ms from request to answer")
                 if on:
-                    print(f"  {label} preview on, round {round_number + 1}, longest stretches:")
-                    print(bench.breakdown(result["intervals"], top=3))
+                    print(f"    by kind (ms/count): {bench.label_totals(intervals)}")
+                    print("    longest stretches:\n" + bench.breakdown(intervals, top=2))
     for on in (False, True):
         listed = " ".join(f"{ms:.0f}" for ms in longest[on])
-        print(f"{label} preview {'on ' if on else 'off'} longest task, ms: median {bench.median(longest[on]):.0f}  ({listed})")
+        print(f"{label} preview {'on ' if on else 'off'} longest task, ms: median {bench.median(longest[on]):.0f}  ({listed});"
+              f" busy per key median {bench.median(busy[on]):.1f} ms")
     return bench.verdict(f"longest main-thread task typing with the preview on against off, {label}",
                          bench.median(longest[True]), bench.median(longest[False]), GOAL)
 

@@ -35,6 +35,7 @@
     recording: false,
     intervals: [], // [start, end, label]
     keys: [], // keydown times
+    workerTrips: [], // [sent, answered] of each request to a worker
     lastActivity: 0,
     open: 0, // intervals begun and not yet ended
   };
@@ -129,13 +130,29 @@
     const byType = typeof listener === "function" ? wrappedListeners.get(listener) : null;
     return original.removeEventListener.call(this, type, (byType && byType.get(type)) || listener, options);
   };
-  // The worker's answers arrive through its on-message property.
+  // The worker's answers arrive through its on-message property. Its own work
+  // runs on another thread, outside the union; each request's round trip
+  // (sent to answered) is kept apart, as the share of the machine it took.
+  const sentAt = new WeakMap();
+  const postToWorker = Worker.prototype.postMessage;
+  Worker.prototype.postMessage = function postMessage(...args) {
+    if (probe.recording) {
+      if (!sentAt.has(this)) sentAt.set(this, []);
+      sentAt.get(this).push(clock());
+    }
+    return postToWorker.apply(this, args);
+  };
   const workerMessage = Object.getOwnPropertyDescriptor(Worker.prototype, "onmessage");
   if (workerMessage && workerMessage.set) {
     Object.defineProperty(Worker.prototype, "onmessage", {
       ...workerMessage,
       set(handler) {
-        workerMessage.set.call(this, timed(handler, "worker message"));
+        const inner = timed(handler, "worker message");
+        workerMessage.set.call(this, typeof handler !== "function" ? handler : function answered(event) {
+          const sent = sentAt.get(this);
+          if (probe.recording && sent && sent.length) probe.workerTrips.push([sent.shift(), clock()]);
+          return inner.call(this, event);
+        });
       },
     });
   }
@@ -155,6 +172,7 @@
   probe.start = () => {
     probe.intervals = [];
     probe.keys = [];
+    probe.workerTrips = [];
     probe.lastActivity = clock();
     probe.recording = true;
   };
@@ -167,7 +185,7 @@
       const settled = probe.keys.length >= keys && probe.open === 0 && now - probe.lastActivity >= quietMs;
       if (!settled && now - begun < limitMs) return void original.setTimeout(check, 20);
       probe.recording = false;
-      done({ settled, keys: probe.keys, intervals: probe.intervals });
+      done({ settled, keys: probe.keys, intervals: probe.intervals, workerTrips: probe.workerTrips });
     };
     check();
   };
