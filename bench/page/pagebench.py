@@ -206,11 +206,22 @@ def wait_quiet(driver, quiet_ms=700, limit_ms=180_000):
     return driver.execute_async_within(limit_ms / 1000 + 5, f"benchProbe.quiet({quiet_ms}, {limit_ms}, arguments[0])")
 
 
+CARET_KEYS = ("ctrl+Home", "Down", "Down", "Down", "Down", "End")
+
+
 def caret_near_top(program, window):
-    """Puts the caret at the end of the document's fifth line by real keys."""
-    program.driver.execute("document.querySelector('.cm-content').focus()")
+    """Puts the caret at the end of the document's fifth line by real keys, and
+    waits until the page has had every one of them (Control counts as a key),
+    so that none of them arrives while a round is recorded."""
+    driver = program.driver
+    driver.execute("document.querySelector('.cm-content').focus()")
+    driver.execute("benchProbe.start()")
     program.activate(window)
-    program.desktop.xdotool("key", "--clearmodifiers", "ctrl+Home", "Down", "Down", "Down", "Down", "End")
+    program.desktop.xdotool("key", "--clearmodifiers", *CARET_KEYS)
+    keydowns = sum(len(combination.split("+")) for combination in CARET_KEYS)
+    result = driver.execute_async_within(125, f"benchProbe.finish({keydowns}, 700, 120000, arguments[0])")
+    if not result["settled"]:
+        raise AssertionError(f"the caret keys did not all arrive: {len(result['keys'])} of {keydowns}")
 
 
 def typed_round(program, window, text, delay_ms, word_pause_ms=0, quiet_ms=700):
