@@ -92,7 +92,8 @@ def main():
                 figures[name].append(per_key(result))
                 if options.detail:
                     print(f"{name} round {round_number + 1}: keys from {result['keys'][0]:.1f} to {result['keys'][-1]:.1f}")
-                    print(bench.breakdown(result["intervals"]))
+                    print(f"    by kind (ms/count): {bench.label_totals(result['intervals'], top=8)}")
+                    print(bench.breakdown(result["intervals"], top=2))
         for name in ("ours", "bare"):
             means = " ".join(f"{mean:.1f}" for mean, _ in figures[name])
             print(f"{name:4} busy per key, ms: median of rounds {bench.median([m for m, _ in figures[name]]):.1f}"
