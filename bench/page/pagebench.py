@@ -21,7 +21,7 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from desktop import Desktop, Program, WebDriver, wait_until  # noqa: E402,F401
+from desktop import Desktop, Program, WebDriver, read, wait_until, write  # noqa: E402,F401
 
 TITLE = "Quillmarsh"
 # No key repeat: on a loaded machine xdotool's release of a key can come late
@@ -93,16 +93,6 @@ class ProgramTree:
 
     def close(self):
         shutil.rmtree(self.root, ignore_errors=True)
-
-
-def read(path):
-    with open(path, encoding="utf-8") as text:
-        return text.read()
-
-
-def write(path, text):
-    with open(path, "w", encoding="utf-8") as out:
-        out.write(text)
 
 
 def markdown_document(size):

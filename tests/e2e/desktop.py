@@ -39,6 +39,16 @@ def wait_until(condition, timeout=DEFAULT_TIMEOUT, interval=0.05, what="a condit
         time.sleep(interval)
 
 
+def read(path):
+    with open(path, encoding="utf-8") as text:
+        return text.read()
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8") as out:
+        out.write(text)
+
+
 def free_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))

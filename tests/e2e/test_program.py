@@ -19,7 +19,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from desktop import Desktop, Program, wait_until  # noqa: E402
+from desktop import Desktop, Program, read, wait_until, write  # noqa: E402
 
 PROGRAM = os.environ.get("QUILLMARSH_TEST_PROGRAM", "")
 TITLE = "Quillmarsh"
@@ -29,16 +29,6 @@ QUIT_LINES = [
     "quit: page closed its tabs",
     "quit: approved, terminating",
 ]
-
-
-def read(path):
-    with open(path, encoding="utf-8") as text:
-        return text.read()
-
-
-def write(path, text):
-    with open(path, "w", encoding="utf-8") as out:
-        out.write(text)
 
 
 # The shown document's text as the editor draws it (whole for the small documents used here).
@@ -66,6 +56,25 @@ def type_at_end(program, window, text):
     # Keys reach the page's process after the program's own shortcuts: a Ctrl+S
     # pressed now could save before the last letters arrive.
     wait_until(lambda: program.driver.execute(EDITOR_TEXT).endswith(text), what=f"{text!r} in the editor")
+
+
+def start_and_copy_everything(desktop, document, loaded, expected):
+    """Starts the program on a document, waits until the page script `loaded`
+    gives `expected`, then copies the whole text with the keys a person uses
+    (Ctrl+A is the page's Select All: the whole text, not only the lines drawn)."""
+    program = Program(desktop, PROGRAM, [document])
+    try:
+        window = program.wait_for_window(TITLE)
+        driver = program.connect()
+        wait_until(lambda: driver.execute(loaded) == expected, what="the document loaded")
+        driver.execute("document.querySelector('#editor .cm-content').focus()")
+        program.activate(window)
+        program.key(window, "ctrl+a")
+        program.key(window, "ctrl+c")
+    except BaseException:
+        program.close()
+        raise
+    return program, window, driver
 
 
 @contextlib.contextmanager
@@ -597,15 +606,7 @@ class CopyAndPasteALargeDocument(unittest.TestCase):
             expected = [str(words), str(len(text) - text.count("\n"))]
             counts = "const c = document.getElementById('status-counts').dataset; return [c.words, c.characters]"
 
-            program = Program(desktop, PROGRAM, [document])
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            wait_until(lambda: driver.execute(counts) == expected, what="the document's counts")
-            driver.execute("document.querySelector('#editor .cm-content').focus()")
-            program.activate(window)
-            # Ctrl+A is the page's Select All: the whole text, not only the lines drawn.
-            program.key(window, "ctrl+a")
-            program.key(window, "ctrl+c")
+            program, window, driver = start_and_copy_everything(desktop, document, counts, expected)
             program.key(window, "ctrl+n")
             wait_until(lambda: driver.execute("return document.querySelectorAll('#tabs .tab').length") == 2,
                        what="a new document")
@@ -1206,14 +1207,7 @@ class CopiesReachOtherPrograms(unittest.TestCase):
             characters = "return document.getElementById('status-counts').dataset.characters"
             expected_characters = str(len(text) - text.count("\n"))
 
-            program = Program(desktop, PROGRAM, [document])
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            wait_until(lambda: driver.execute(characters) == expected_characters, what="the document loaded")
-            driver.execute("document.querySelector('#editor .cm-content').focus()")
-            program.activate(window)
-            program.key(window, "ctrl+a")
-            program.key(window, "ctrl+c")
+            program, window, driver = start_and_copy_everything(desktop, document, characters, expected_characters)
 
             # What clipboard tools ask for first, and the bare type, which is ASCII
             # with escapes for the rest.
