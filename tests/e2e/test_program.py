@@ -58,6 +58,23 @@ def type_at_end(program, window, text):
     wait_until(lambda: program.driver.execute(EDITOR_TEXT).endswith(text), what=f"{text!r} in the editor")
 
 
+def start_on_a_recent_folder(desktop, folder):
+    """Starts the program with the folder first in Open Recent, as an earlier
+    launch leaves it, and opens it from there."""
+    support = os.path.join(desktop.data, "Quillmarsh")
+    os.makedirs(support, exist_ok=True)
+    write(os.path.join(support, "recent.json"), json.dumps([{"kind": "folder", "path": folder, "bookmark": ""}]))
+    program = Program(desktop, PROGRAM)
+    try:
+        window = program.wait_for_window(TITLE)
+        driver = program.connect()
+        driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+    except BaseException:
+        program.close()
+        raise
+    return program, window, driver
+
+
 def start_and_copy_everything(desktop, document, loaded, expected):
     """Starts the program on a document, waits until the page script `loaded`
     gives `expected`, then copies the whole text with the keys a person uses
@@ -383,14 +400,7 @@ class EditingSession(unittest.TestCase):
             os.makedirs(folder)
             document = os.path.join(folder, "plan.md")
             write(document, "# Plan\n")
-            # The folder was opened in an earlier launch: it is first in Open Recent.
-            support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
-            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
-            program = Program(desktop, PROGRAM)
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            program, window, driver = start_on_a_recent_folder(desktop, folder)
             wait_until(lambda: driver.execute("return document.querySelector('#tree li[data-path=\"plan.md\"]') !== null"),
                        what="the folder's documents in the tree")
             driver.execute("document.querySelector('#tree li[data-path=\"plan.md\"]').click()")
@@ -413,7 +423,7 @@ class EditingSession(unittest.TestCase):
             self.assertEqual(read(document), "# Plan\nChanged elsewhere.\n")
             click_choice(driver, "#notice", "overwrite")
             wait_until(lambda: read(document) == "# Plan\nDay one. Two.", what="my text saved over theirs")
-            backups = os.path.join(support, "Backups")
+            backups = os.path.join(desktop.data, "Quillmarsh", "Backups")
             self.assertTrue(any("Changed elsewhere." in read(os.path.join(root, name))
                                 for root, _, names in os.walk(backups) for name in names))
 
@@ -779,13 +789,7 @@ class KeyboardAlone(unittest.TestCase):
             os.makedirs(os.path.join(folder, "trips"))
             write(os.path.join(folder, "alpha.md"), "# Alpha\n")
             write(os.path.join(folder, "trips", "rome.md"), "# Rome\n")
-            support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
-            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
-            program = Program(desktop, PROGRAM)
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            program, window, driver = start_on_a_recent_folder(desktop, folder)
             wait_until(lambda: driver.execute("return document.querySelectorAll('#tree li').length") == 2,
                        what="the folder in the tree")
             program.activate(window)
@@ -871,13 +875,7 @@ class QuickOpenInALargeFolder(unittest.TestCase):
                 write(os.path.join(sub, f"note-{k:04}.md"), f"# Note {k}\n")
             os.makedirs(os.path.join(folder, "deep", "inside"))
             write(os.path.join(folder, "deep", "inside", "meeting-minutes.md"), "# Minutes\n")
-            support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
-            write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
-            program = Program(desktop, PROGRAM)
-            window = program.wait_for_window(TITLE)
-            driver = program.connect()
-            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            program, window, driver = start_on_a_recent_folder(desktop, folder)
             wait_until(lambda: driver.execute("return document.querySelectorAll('#tree li').length > 0"),
                        what="the folder in the tree")
             program.activate(window)
