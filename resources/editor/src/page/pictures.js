@@ -61,6 +61,7 @@ export class Pictures {
       img.dataset.pictureState = "shown";
       img.classList.remove("picture-problem");
       img.removeAttribute("title");
+      if (img.dataset.pictureAlt !== undefined) img.alt = img.dataset.pictureAlt;
       img.src = entry.url;
       return;
     }
@@ -72,7 +73,9 @@ export class Pictures {
     img.dataset.pictureState = "problem";
     img.classList.add("picture-problem");
     img.removeAttribute("src");
-    // Shown in the picture's place, and read out as the picture's text.
+    // Shown in the picture's place, and read out as the picture's text; the
+    // document's own text comes back with the picture.
+    if (img.dataset.pictureAlt === undefined) img.dataset.pictureAlt = img.alt;
     img.alt = text;
     img.title = `${text}: ${img.dataset.picture}`;
   }

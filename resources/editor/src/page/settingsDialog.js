@@ -52,6 +52,8 @@ export async function openSettings() {
     };
     // Lists and boxes apply as they change; the folder name once it is left or confirmed.
     input.addEventListener("change", send);
+    // Return closes the dialog: a name typed is kept first.
+    if (field.kind === "folderName") input.addEventListener("keydown", (event) => event.key === "Enter" && send());
     if (field.kind === "flag") body.append(label);
     else body.append(label, input);
     body.append(problemText);
