@@ -1125,7 +1125,9 @@ class PicturesInThePreview(unittest.TestCase):
                 out.write(PNG)
             click_choice(driver, "#notice", "allow-images")
             panel = wait_until(lambda: program.windows("^Allow Quillmarsh to show the pictures"), what="the panel")[0]
-            PanelsSession.choose(self, program, panel, desktop.home + "/")
+            # The panel opens on the document's folder; its Allow button has no
+            # mnemonic, so Return takes the folder typed (and then the one shown).
+            PanelsSession.choose(self, program, panel, desktop.home + "/", accept="Return")
             wait_until(lambda: driver.execute(PICTURES)[1] == {"alt": "two", "blob": True, "width": 3},
                        what="the second picture once its folder is allowed")
             self.assertIsNone(driver.execute(NOTICE))
@@ -1171,6 +1173,7 @@ class UpdateCheckAgainstALocalFeed(unittest.TestCase):
             if server:
                 server.kill()
                 server.wait(10)
+                server.stdout.close()
             subprocess.run(["rm", "-rf", folder])
 
 
