@@ -1177,6 +1177,67 @@ class UpdateCheckAgainstALocalFeed(unittest.TestCase):
             subprocess.run(["rm", "-rf", folder])
 
 
+class TemplatesPlugin(unittest.TestCase):
+    """The page's templates plugin: a folder of templates chosen in a panel, a
+    new document made from one in the open folder (never over a file that is
+    there), and the shown document kept as a new template."""
+
+    def answer(self, driver, field, value, choice):
+        wait_until(lambda: driver.execute(f"return !!document.getElementById('{field}')"), what=f"the dialog with {field}")
+        driver.execute("const input = document.getElementById(arguments[0]); input.value = arguments[1];", field, value)
+        click_choice(driver, "#dialog-layer", choice)
+        wait_until(lambda: not driver.execute(f"return !!document.getElementById('{field}')"), what="the dialog to close")
+
+    def test_new_documents_from_a_template_and_a_document_kept_as_one(self):
+        desktop = Desktop()
+        program = None
+        try:
+            notes = os.path.join(desktop.home, "Notes")
+            templates = os.path.join(desktop.home, "Templates")
+            os.makedirs(notes)
+            os.makedirs(templates)
+            write(os.path.join(notes, "Letter.md"), "# Mine\n")
+            write(os.path.join(templates, "Letter.md"), "# Dear someone\n\nYours.\n")
+            support = os.path.join(desktop.data, "Quillmarsh")
+            os.makedirs(support)
+            write(os.path.join(support, "recent.json"), json.dumps([{"kind": "folder", "path": notes, "bookmark": ""}]))
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            wait_until(lambda: "Letter.md" in driver.execute("return document.getElementById('tree').innerText"),
+                       what="the open folder")
+
+            driver.execute("window.Quillmarsh.menuRun('m1.13')")
+            panel = wait_until(lambda: program.windows("^Allow Quillmarsh to use this folder for Templates$"), what="the panel")[0]
+            PanelsSession.choose(self, program, panel, templates + "/", accept="Return")
+            wait_until(lambda: "1 found" in driver.execute("return document.getElementById('status-message').textContent"),
+                       what="the templates folder taken")
+
+            # A name already taken in the folder: refused, the file there untouched.
+            driver.execute("window.Quillmarsh.menuRun('m1.11')")
+            self.answer(driver, "template-name", "Letter", "create")
+            wait_until(lambda: "already exists" in driver.execute("return document.getElementById('status-message').textContent"),
+                       what="the refusal")
+            self.assertEqual(read(os.path.join(notes, "Letter.md")), "# Mine\n")
+
+            driver.execute("window.Quillmarsh.menuRun('m1.11')")
+            self.answer(driver, "template-name", "Reply", "create")
+            wait_until(lambda: driver.execute(EDITOR_TEXT) == "# Dear someone\n\nYours.\n", what="the new document in the editor")
+            self.assertEqual(read(os.path.join(notes, "Reply.md")), "# Dear someone\n\nYours.\n")
+
+            type_at_end(program, window, "Kept.")
+            driver.execute("window.Quillmarsh.menuRun('m1.12')")
+            self.answer(driver, "template-new-name", "Answer", "save")
+            kept = os.path.join(templates, "Answer.md")
+            wait_until(lambda: os.path.exists(kept) and read(kept) == "# Dear someone\n\nYours.\nKept.",
+                       what="the new template on disk")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
 class FunctionKeySeven(unittest.TestCase):
     """F7 is a key binding of the hidden text view the web view translates keys
     with; it used to make GTK abort the whole program a caret blink later."""
