@@ -9,6 +9,7 @@
 #include "app/shell/GuardedCallback.hpp"
 #include "app/shell/PageScripts.hpp"
 #include "app/shell/ProgramFolders.hpp"
+#include "app/shell/TestUpdateFeed.hpp"
 #include "app/shell/WebViewSetup.hpp"
 #include "app/shell/WindowChrome.hpp"
 #include "core/LogFile.hpp"
@@ -78,6 +79,8 @@ void AppDelegate::launch() {
     bridge_->onQuit = weakly(&AppDelegate::pageClosedTabs);
     bridge_->onFolderChanged = weakly(&AppDelegate::folderChanged);
     bridge_->onOpenRequested = weakly(&AppDelegate::openRequested);
+    bridge_->updateOptions =
+        TestUpdateFeed::apply(bridge_->updateOptions, allowAutomation_, TestUpdateFeed::fromEnvironment);
     bridge_->tidyAtLaunch();
 
     if (!earlyOpen_.empty()) {

@@ -6,10 +6,15 @@ a change made by another program. Not a test; run it by hand after building:
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/preview.png preview
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/dark.png preview dark
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/conflict.png conflict
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/settings.png settings
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/pictures.png pictures
 """
 
+import json
 import os
+import struct
 import sys
+import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import Desktop, Program, wait_until  # noqa: E402
@@ -39,6 +44,34 @@ to keep the aphids busy.
 }
 
 
+def garden_picture(width=480, height=200):
+    """A PNG of beds in rows under a sky, drawn here so the pictures need no files."""
+    rows = []
+    for y in range(height):
+        row = bytearray(b"\x00")
+        for x in range(width):
+            if y < height * 0.4:
+                shade = int(60 * y / (height * 0.4))
+                pixel = (150 + shade // 2, 190 + shade // 3, 235)
+            elif (x // 40) % 2 == 0 and (y // 12) % 2 == 0:
+                pixel = (70, 140, 60)
+            else:
+                pixel = (120, 90, 60)
+            row += bytes(pixel)
+        rows.append(bytes(row))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", zlib.compress(b"".join(rows))) + chunk(b"IEND", b""))
+
+
+def running_version():
+    here = os.path.dirname(os.path.abspath(__file__))
+    with open(os.path.join(here, "..", "..", "resources", "editor", "version.json")) as info:
+        return json.load(info).get("version", "")
+
+
 def main(program_path, picture, options=()):
     desktop = Desktop(width=1400, height=900)
     program = None
@@ -49,8 +82,17 @@ def main(program_path, picture, options=()):
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "w") as out:
                 out.write(text)
+        if "pictures" in options:
+            os.makedirs(os.path.join(folder, "assets"))
+            with open(os.path.join(folder, "assets", "beds.png"), "wb") as out:
+                out.write(garden_picture())
+            with open(os.path.join(folder, "Garden plan.md"), "a") as out:
+                out.write("\n![The beds in April](assets/beds.png)\n\n![The pond](assets/pond.png)\n")
         support = os.path.join(desktop.data, "Quillmarsh")
         os.makedirs(support)
+        # No news of this version and no question about updates in the pictures.
+        with open(os.path.join(support, "settings.json"), "w") as out:
+            json.dump({"seenVersion": running_version(), "updates": "off"}, out)
         with open(os.path.join(support, "recent.json"), "w") as out:
             out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
 
@@ -69,7 +111,7 @@ def main(program_path, picture, options=()):
             driver.execute(f"document.querySelector(\"{item}\").click()")
             wait_until(lambda: driver.execute(f"return document.querySelector('#tabs .tab.active[data-path=\"{name}\"]') !== null"),
                        what=f"{name} in the editor")
-        if "preview" in options:
+        if "preview" in options or "pictures" in options:
             driver.execute("window.Quillmarsh.menuRun('m3.6')")
             wait_until(lambda: driver.execute("return document.querySelector('#preview h1') !== null"), what="the preview")
         if "conflict" in options:
@@ -81,6 +123,15 @@ def main(program_path, picture, options=()):
                 out.write("\nThe hedge needs cutting before May.\n")
             program.key(window, "ctrl+s")
             wait_until(lambda: driver.execute("return !document.getElementById('notice').hidden"), what="the notice")
+        if "pictures" in options:
+            wait_until(lambda: driver.execute("return [...document.querySelectorAll('#preview img')]"
+                                              ".some(i => i.src.startsWith('blob:') && i.complete && i.naturalWidth > 0)"),
+                       what="the picture in the preview")
+            driver.execute("document.querySelector('#preview img').scrollIntoView({block: 'center'})")
+        if "settings" in options:
+            driver.execute("setTimeout(() => window.Quillmarsh.settings())")
+            wait_until(lambda: driver.execute("return !!document.querySelector('#dialog-layer .settings')"),
+                       what="the settings dialog")
         program.activate(window)
         program.page_picture(window, picture)  # waits until the page has painted
         desktop.run(["import", "-window", window, picture])
@@ -91,6 +142,6 @@ def main(program_path, picture, options=()):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict"}:
-        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict]")
+    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict", "settings", "pictures"}:
+        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict] [settings] [pictures]")
     main(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:])

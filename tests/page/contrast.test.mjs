@@ -10,7 +10,10 @@ function palette(block) {
   return Object.fromEntries([...block.matchAll(/--([\w-]+):\s*(#[0-9a-f]{6})/gi)].map(([, name, hex]) => [name, hex]));
 }
 const light = palette(css.match(/:root\s*\{([^}]*)\}/)[1]);
-const dark = { ...light, ...palette(css.match(/prefers-color-scheme:\s*dark\)\s*\{\s*:root\s*\{([^}]*)\}/)[1]) };
+const dark = { ...light, ...palette(css.match(/prefers-color-scheme:\s*dark\)\s*\{\s*:root[^{]*\{([^}]*)\}/)[1]) };
+// Dark chosen in the settings, whatever the system prefers: the same colours.
+const chosenDark = { ...light, ...palette(css.match(/:root\[data-theme="dark"\]\s*\{([^}]*)\}/)[1]) };
+test("dark chosen in the settings is the system's dark", () => assert.deepEqual(chosenDark, dark));
 
 function luminance(hex) {
   const channel = (k) => {

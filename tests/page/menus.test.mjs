@@ -62,3 +62,11 @@ test("items that need a document or a folder are off without one", () => {
   }
   for (const name of ["openFolder", "openFile", "newDocument", "about"]) assert.ok(!off.includes(name), name);
 });
+
+test("the templates plugin's items are there only while it is on", () => {
+  const fileItems = (templates) => buildMenus({ ...view, templates }).find((menu) => menu.label === "File").items;
+  const sub = fileItems(true).find((item) => item.label === "Templates").sub;
+  assert.deepEqual(sub.filter((item) => item.id).map((item) => commandOf(item.id)),
+                   ["newFromTemplate", "saveAsTemplate", "chooseTemplates", "forgetTemplates"]);
+  assert.equal(fileItems(false).some((item) => item.label === "Templates"), false);
+});

@@ -11,6 +11,10 @@ import { newDocument } from "./documents.js";
 import { save, saveAs } from "./saving.js";
 import { chooseFolder, chooseFile, closeFolder, quickOpen } from "./folder.js";
 import { refreshRecent } from "./recent.js";
+import { settings, changeSettings } from "./settings.js";
+import { openSettings } from "./settingsDialog.js";
+import { checkUpdates } from "./updates.js";
+import { templatesOn, newFromTemplate, saveAsTemplate, chooseTemplatesFolder, forgetTemplatesFolder } from "./templates.js";
 
 export function sendMenus() {
   post({
@@ -24,6 +28,7 @@ export function sendMenus() {
       wrap: views.editor.settings.wrap,
       lineNumbers: views.editor.settings.lineNumbers,
       previewMode: state.previewMode,
+      templates: templatesOn(settings.values),
     }),
   });
 }
@@ -87,12 +92,20 @@ export const commands = {
   previewOnly: () => setPreview(state.previewMode === "only" ? "off" : "only"),
   lineNumbers: () => {
     views.editor.set("lineNumbers", !views.editor.settings.lineNumbers);
+    // A setting too: it is kept for the next start.
+    changeSettings({ lineNumbers: views.editor.settings.lineNumbers });
     sendMenus();
   },
   // The shown tab keeps its editor state: showTab moves to the neighbour itself.
   nextTab: () => tabs.list.length > 1 && showTab(tabs.neighbour(1)),
   previousTab: () => tabs.list.length > 1 && showTab(tabs.neighbour(-1)),
   about,
+  settings: openSettings,
+  checkUpdates,
+  newFromTemplate,
+  saveAsTemplate,
+  chooseTemplates: chooseTemplatesFolder,
+  forgetTemplates: forgetTemplatesFolder,
 };
 for (const name of ["undo", "redo", "selectAll", "find", "replace", "goToLine", "bold", "italic", "code", "link", "indent", "outdent"]) {
   commands[name] = () => tabs.active && views.editor.run(name);

@@ -74,6 +74,6 @@ export function ask({ title, message, choices, body }) {
     document.addEventListener("focusin", keepFocus);
     layer().append(box);
     layer().hidden = false;
-    (box.querySelector("input") || row.querySelector(".default") || row.querySelector("button")).focus();
+    (box.querySelector("input, select") || row.querySelector(".default") || row.querySelector("button")).focus();
   });
 }

@@ -12,6 +12,10 @@ export const commandIds = {
   closeTab: "m1.8",
   clearRecent: "m1.9",
   newDocument: "m1.10",
+  newFromTemplate: "m1.11",
+  saveAsTemplate: "m1.12",
+  chooseTemplates: "m1.13",
+  forgetTemplates: "m1.14",
   undo: "m2.1",
   redo: "m2.2",
   selectAll: "m2.3",
@@ -32,6 +36,8 @@ export const commandIds = {
   indent: "m4.5",
   outdent: "m4.6",
   about: "m5.1",
+  checkUpdates: "m5.2",
+  settings: "m2.7",
 };
 
 const recentPrefix = "m1.3.";
@@ -47,7 +53,7 @@ export function commandOf(id) {
   return Object.keys(commandIds).find((name) => commandIds[name] === id) || null;
 }
 
-// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode }
+// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode, templates }
 export function buildMenus(view) {
   const ids = commandIds;
   const doc = !!view.hasDoc;
@@ -71,6 +77,14 @@ export function buildMenus(view) {
       { sep: true },
       { label: "Close Tab", id: ids.closeTab, key: "Cmd+W", enabled: doc },
       { label: "Close Folder", id: ids.closeFolder, enabled: !!view.hasFolder },
+      // The templates plugin's, while it is on.
+      ...(view.templates ? [{ sep: true }, { label: "Templates", id: "m1.15", sub: [
+        { label: "New from Template\u2026", id: ids.newFromTemplate, enabled: !!view.hasFolder },
+        { label: "Save as Template\u2026", id: ids.saveAsTemplate, enabled: doc },
+        { sep: true },
+        { label: "Choose Templates Folder\u2026", id: ids.chooseTemplates },
+        { label: "Forget Templates Folder", id: ids.forgetTemplates },
+      ] }] : []),
     ] },
     { label: "Edit", items: [
       { label: "Undo", id: ids.undo, key: "Cmd+Z", enabled: doc },
@@ -81,6 +95,9 @@ export function buildMenus(view) {
       { label: "Find\u2026", id: ids.find, key: "Cmd+F", enabled: doc },
       { label: "Find and Replace\u2026", id: ids.replace, key: "Cmd+Option+F", enabled: doc },
       { label: "Go to Line\u2026", id: ids.goToLine, key: "Cmd+L", enabled: doc },
+      { sep: true },
+      // Its key is the program's own Settings item's.
+      { label: "Settings\u2026", id: ids.settings },
     ] },
     { label: "View", items: [
       { label: "Show Sidebar", id: ids.sidebar, key: "Cmd+Shift+B", checked: !!view.sidebar },
@@ -104,6 +121,7 @@ export function buildMenus(view) {
     ] },
     { label: "Help", items: [
       { label: `About ${view.product || "This Editor"}`, id: ids.about },
+      { label: "Check for Updates\u2026", id: ids.checkUpdates },
     ] },
   ];
 }

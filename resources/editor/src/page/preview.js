@@ -61,8 +61,9 @@ function keepsDefinitions(update) {
 }
 
 export class Preview {
-  constructor(container, view, { openLink }) {
+  constructor(container, view, { openLink, pictures = null }) {
     this.container = container;
+    this.pictures = pictures; // fills in local pictures (pictures.js)
     this.view = view;
     this.openLink = openLink;
     this.worker = new Worker("/web/preview-worker.js");
@@ -226,6 +227,7 @@ export class Preview {
       }
       const fragments = blocks.slice(k, Math.min(endNew, k + blocksPerSlice)).map(({ html, line }) => {
         const fragment = sanitize(html);
+        if (this.pictures) this.pictures.fill(fragment);
         const block = { html, nodes: [...fragment.childNodes], line: null };
         markLine(block, line);
         added.push(block);
@@ -238,6 +240,7 @@ export class Preview {
     }
     if (!(await this.scrollingPaused(generation))) return;
     this.keepPlace(() => this.measure());
+    if (this.pictures) this.pictures.sweep();
     this.container.dataset.rendered = String(id);
   }
 

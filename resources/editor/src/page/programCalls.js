@@ -4,7 +4,6 @@ import { tabs } from "./session.js";
 import { api, problem } from "./api.js";
 import { commandOf, recentIndexOf } from "./menus.js";
 import { status } from "./statusBar.js";
-import { pageNotice } from "./notices.js";
 import { closeTab } from "./tabStrip.js";
 import { openDocument } from "./documents.js";
 import { checkVersions } from "./saving.js";
@@ -51,10 +50,9 @@ export const programCalls = {
   },
   about,
   settings() {
-    pageNotice("There are no settings to change yet.");
+    return commands.settings();
   },
-  async checkUpdates() {
-    const answer = await api("GET", "/api/update/check");
-    pageNotice(answer.ok ? JSON.stringify(answer.json) : problem(answer));
+  checkUpdates() {
+    return commands.checkUpdates();
   },
 };
