@@ -11,6 +11,7 @@ import { newDocument } from "./documents.js";
 import { save, saveAs } from "./saving.js";
 import { chooseFolder, chooseFile, closeFolder, quickOpen } from "./folder.js";
 import { refreshRecent } from "./recent.js";
+import { autosaveMenuState, knowRuleOf, toggleAutosave } from "./autosave.js";
 
 export function sendMenus() {
   post({
@@ -24,8 +25,10 @@ export function sendMenus() {
       wrap: views.editor.settings.wrap,
       lineNumbers: views.editor.settings.lineNumbers,
       previewMode: state.previewMode,
+      autosave: autosaveMenuState(tabs.active),
     }),
   });
+  knowRuleOf(tabs.active, sendMenus);
 }
 
 // The strip is the window's title bar; its buttons are holes that stay the page's.
@@ -93,6 +96,8 @@ export const commands = {
   nextTab: () => tabs.list.length > 1 && showTab(tabs.neighbour(1)),
   previousTab: () => tabs.list.length > 1 && showTab(tabs.neighbour(-1)),
   about,
+  autosaveDocument: () => toggleAutosave("file", sendMenus),
+  autosaveFolder: () => toggleAutosave("folder", sendMenus),
 };
 for (const name of ["undo", "redo", "selectAll", "find", "replace", "goToLine", "bold", "italic", "code", "link", "indent", "outdent"]) {
   commands[name] = () => tabs.active && views.editor.run(name);

@@ -15,11 +15,12 @@ import { showTree, refreshTree, chooseFolder, chooseFile } from "./folder.js";
 import { refreshRecent, wireRecentList } from "./recent.js";
 import { sendHeader } from "./commands.js";
 import { programCalls } from "./programCalls.js";
+import { startRemembering, viewChanged } from "./remember.js";
 
 window.Quillmarsh = programCalls;
 
 views.treeView = new TreeView($("tree"), { onOpen: (path) => openDocument({ path }) });
-views.editor = new Editor($("editor"), { onChange: documentChanged, onSelection: showPosition });
+views.editor = new Editor($("editor"), { onChange: documentChanged, onSelection: (state) => { showPosition(state); viewChanged(); } });
 views.preview = new Preview($("preview"), views.editor.view, { openLink: openLinked });
 $("open-folder").addEventListener("click", chooseFolder);
 $("open-file").addEventListener("click", chooseFile);
@@ -36,5 +37,6 @@ showNothing();
 refreshRecent();
 refreshTree();
 api("GET", "/api/build").then(({ ok, json }) => status(ok ? `${json.name} ${json.version}` : "Could not read the build information"));
-// Documents handed to the program at launch may have arrived before this page could be told.
-programCalls.openRequested();
+// Documents handed to the program at launch may have arrived before this page
+// could be told; they open after the last session, if that comes back.
+startRemembering(() => programCalls.openRequested());

@@ -32,6 +32,8 @@ export const commandIds = {
   indent: "m4.5",
   outdent: "m4.6",
   about: "m5.1",
+  autosaveDocument: "m2.20",
+  autosaveFolder: "m2.21",
 };
 
 const recentPrefix = "m1.3.";
@@ -47,7 +49,8 @@ export function commandOf(id) {
   return Object.keys(commandIds).find((name) => commandIds[name] === id) || null;
 }
 
-// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode }
+// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode,
+//         autosave: {enabled, document, folder} }
 export function buildMenus(view) {
   const ids = commandIds;
   const doc = !!view.hasDoc;
@@ -81,6 +84,9 @@ export function buildMenus(view) {
       { label: "Find\u2026", id: ids.find, key: "Cmd+F", enabled: doc },
       { label: "Find and Replace\u2026", id: ids.replace, key: "Cmd+Option+F", enabled: doc },
       { label: "Go to Line\u2026", id: ids.goToLine, key: "Cmd+L", enabled: doc },
+      { sep: true },
+      { label: "Auto-Save This Document", id: ids.autosaveDocument, enabled: !!view.autosave?.enabled, checked: !!view.autosave?.document },
+      { label: "Auto-Save This Folder", id: ids.autosaveFolder, enabled: !!view.autosave?.enabled, checked: !!view.autosave?.folder },
     ] },
     { label: "View", items: [
       { label: "Show Sidebar", id: ids.sidebar, key: "Cmd+Shift+B", checked: !!view.sidebar },

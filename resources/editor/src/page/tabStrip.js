@@ -7,6 +7,8 @@ import { scheduleCounts, showPosition } from "./statusBar.js";
 import { showNotice } from "./notices.js";
 import { save } from "./saving.js";
 import { sendMenus } from "./commands.js";
+import { textChanged, tabClosed, viewChanged } from "./remember.js";
+import { showScrollOf } from "./sessionMemory.js";
 
 let dirtyTimer = 0;
 export function documentChanged(update) {
@@ -18,6 +20,7 @@ export function documentChanged(update) {
   }
   scheduleCounts();
   views.preview.changed(update);
+  textChanged(tab);
   // Undoing back to the saved text makes the tab clean again; compared once typing pauses.
   clearTimeout(dirtyTimer);
   dirtyTimer = setTimeout(() => {
@@ -77,6 +80,7 @@ export function showTabs() {
   showNotice();
   views.treeView.setCurrent(tab && tab.path && tab.folder === state.folder ? tab.path : null);
   sendMenus();
+  viewChanged();
 }
 
 // Shows a tab in the editor, keeping the state of the one it replaces (unless
@@ -88,6 +92,7 @@ export function showTab(tab, { focusTab = false } = {}) {
     if (views.shownTab && tabs.byId(views.shownTab.id)) views.shownTab.state = editor.view.state;
     editor.show(tab.state);
     views.shownTab = tab;
+    showScrollOf(tab);
     views.preview.reset();
   }
   tabs.activate(tab.id);
@@ -136,5 +141,6 @@ export async function closeTab(tab) {
     tabs.remove(tab.id);
     showTabs();
   }
+  tabClosed(tab);
   return true;
 }
