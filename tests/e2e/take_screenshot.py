@@ -50,7 +50,7 @@ def main(program_path, picture, options=()):
             with open(path, "w") as out:
                 out.write(text)
         support = os.path.join(desktop.data, "Quillmarsh")
-        os.makedirs(support)
+        os.makedirs(support, exist_ok=True)
         with open(os.path.join(support, "recent.json"), "w") as out:
             out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
 

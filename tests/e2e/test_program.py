@@ -376,7 +376,7 @@ class EditingSession(unittest.TestCase):
             write(document, "# Plan\n")
             # The folder was opened in an earlier launch: it is first in Open Recent.
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
             program = Program(desktop, PROGRAM)
             window = program.wait_for_window(TITLE)
@@ -460,7 +460,7 @@ class AnotherFolderOpened(unittest.TestCase):
                 os.makedirs(folder)
                 write(os.path.join(folder, "plan.md"), f"# {os.path.basename(folder)}\n")
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"),
                   '[{"kind": "folder", "path": "%s", "bookmark": ""}, {"kind": "folder", "path": "%s", "bookmark": ""}]'
                   % (first, second))
@@ -779,7 +779,7 @@ class KeyboardAlone(unittest.TestCase):
             write(os.path.join(folder, "alpha.md"), "# Alpha\n")
             write(os.path.join(folder, "trips", "rome.md"), "# Rome\n")
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
             program = Program(desktop, PROGRAM)
             window = program.wait_for_window(TITLE)
@@ -871,7 +871,7 @@ class QuickOpenInALargeFolder(unittest.TestCase):
             os.makedirs(os.path.join(folder, "deep", "inside"))
             write(os.path.join(folder, "deep", "inside", "meeting-minutes.md"), "# Minutes\n")
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"), '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
             program = Program(desktop, PROGRAM)
             window = program.wait_for_window(TITLE)
@@ -1036,6 +1036,200 @@ class StartWithoutTheNoNetworkGuard(unittest.TestCase):
             program.key(alert, "Return")
             self.assertEqual(program.wait_for_exit(), 0)
             self.assertEqual(program.log_lines()[-1], "quit: approved, terminating")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+# The editor's own view of the shown tab, for selections and scroll places.
+EDITOR_VIEW = "const view = document.querySelector('#editor .cm-content').cmTile.root.view;"
+SHOWN_VIEW = (EDITOR_VIEW + "const main = view.state.selection.main; "
+              "return {anchor: main.anchor, head: main.head, top: Math.round(view.scrollDOM.scrollTop)}")
+TAB_NAMES = "return [...document.querySelectorAll('#tabs .tab')].map(t => t.querySelector('.tab-name').textContent)"
+ACTIVE_TAB = "const t = document.querySelector('#tabs .tab.active'); return t && t.querySelector('.tab-name').textContent"
+
+
+def numbered_lines(title, count):
+    return f"# {title}\n\n" + "".join(f"{title} line {n}: some words to fill the row.\n" for n in range(1, count + 1))
+
+
+def recovery_entries(desktop):
+    folder = os.path.join(desktop.support, "recovery")
+    if not os.path.isdir(folder):
+        return {}
+    entries = {}
+    for name in os.listdir(folder):
+        if name.endswith(".json"):
+            with contextlib.suppress(OSError, ValueError):
+                entries[name[:-5]] = json.loads(read(os.path.join(folder, name)))
+    return entries
+
+
+def show_tab(driver, name):
+    driver.execute("const [name] = arguments; [...document.querySelectorAll('#tabs .tab')]"
+                   ".find(t => t.querySelector('.tab-name').textContent === name).click()", name)
+    wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
+
+
+class RecoveryAfterACrash(unittest.TestCase):
+    """Edits in two documents, the program killed before saving: the next start
+    offers both texts, whole; one goes back into its document as an unsaved
+    edit, the other, whose document was deleted meanwhile, into an untitled tab."""
+
+    def test_killed_with_unsaved_edits_the_texts_come_back_whole(self):
+        desktop = Desktop()
+        program = None
+        try:
+            kept = os.path.join(desktop.home, "kept.md")
+            deleted = os.path.join(desktop.home, "deleted.md")
+            write(kept, numbered_lines("Kept", 400))
+            write(deleted, numbered_lines("Deleted", 50))
+            program = Program(desktop, PROGRAM, [kept, deleted])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == ["kept.md", "deleted.md"], what="both documents open")
+            type_at_end(program, window, "Typed into the deleted one.")
+            show_tab(driver, "kept.md")
+            type_at_end(program, window, "Typed at the end.")
+            wanted = {"kept.md": numbered_lines("Kept", 400) + "Typed at the end.",
+                      "deleted.md": numbered_lines("Deleted", 50) + "Typed into the deleted one."}
+            wait_until(lambda: {entry["name"]: entry["text"] for entry in recovery_entries(desktop).values()} == wanted,
+                       what="both unsaved texts kept")
+            program.process.kill()
+            program.wait_for_exit()
+            program.close()
+            os.remove(deleted)
+
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            offered = wait_until(lambda: driver.execute(
+                "return [...document.querySelectorAll('#recovery li')].map(li => li.querySelector('.recovery-name').textContent)"),
+                what="the recovery notice")
+            self.assertEqual(sorted(offered), ["deleted.md", "kept.md"])
+            for name in offered:
+                driver.execute("const [name] = arguments; [...document.querySelectorAll('#recovery li')]"
+                               ".find(li => li.querySelector('.recovery-name').textContent === name)"
+                               ".querySelector('button[data-choice=recover]').click()", name)
+                wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} recovered")
+                self.assertEqual(driver.execute(EDITOR_VIEW + "return view.state.doc.toString()"), wanted[name])
+                self.assertTrue(driver.execute(SHOWN_TAB_DIRTY), "a recovered text is not saved yet")
+            wait_until(lambda: driver.execute("return document.getElementById('recovery') === null"),
+                       what="the notice to go once every text is handled")
+            # The gone document came back as an untitled text; the kept one is its own tab, unchanged on disk.
+            places = driver.execute("return Object.fromEntries([...document.querySelectorAll('#tabs .tab')]"
+                                    ".map(t => [t.querySelector('.tab-name').textContent, t.title]))")
+            self.assertEqual(places, {"kept.md": kept, "deleted.md": "deleted.md"})
+            self.assertEqual(read(kept), numbered_lines("Kept", 400))
+            self.assertFalse(os.path.exists(deleted))
+
+            # From here the entries follow the tabs: saving clears the saved one's.
+            show_tab(driver, "kept.md")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: read(kept) == wanted["kept.md"], what="the recovered text saved")
+            wait_until(lambda: sorted(entry["name"] for entry in recovery_entries(desktop).values()) == ["deleted.md"],
+                       what="the saved document's entry cleared")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class SessionReopened(unittest.TestCase):
+    """With `startup` "reopen", the next start shows the same tabs in the same
+    order, the same active tab, and each tab's selection and scroll place."""
+
+    def test_quit_and_start_again_brings_the_work_back_as_it_was(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Notes")
+            os.makedirs(folder)
+            for name in ("alpha", "beta"):
+                write(os.path.join(folder, f"{name}.md"), numbered_lines(name, 600))
+            outside = os.path.join(desktop.home, "outside.md")
+            write(outside, numbered_lines("outside", 600))
+            desktop.write_settings({"autosaveDefault": False, "startup": "reopen"})
+            write(os.path.join(desktop.support, "recent.json"),
+                  '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM, [outside])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(ACTIVE_TAB) == "outside.md", what="the document of the command line")
+            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            for name in ("alpha.md", "beta.md"):
+                item = f"#tree li[data-path=\"{name}\"]"
+                wait_until(lambda: driver.execute(f"return document.querySelector('{item}') !== null"), what=name)
+                driver.execute(f"document.querySelector('{item}').click()")
+                wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
+            places = {"outside.md": (120, 480, 900), "alpha.md": (9000, 8000, 4000), "beta.md": (30, 30, 0)}
+            for name, (anchor, head, top) in places.items():
+                show_tab(driver, name)
+                driver.execute(EDITOR_VIEW + "const [anchor, head, top] = arguments;"
+                               "view.dispatch({selection: {anchor, head}}); view.scrollDOM.scrollTop = top", anchor, head, top)
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == {"anchor": anchor, "head": head, "top": top},
+                           what=f"the view of {name}")
+            show_tab(driver, "alpha.md")
+            tabs_before = driver.execute(TAB_NAMES)
+            self.assertEqual(tabs_before, ["outside.md", "alpha.md", "beta.md"])
+            # Tabs keep their own places when switched between.
+            views_before = {}
+            for name in tabs_before:
+                show_tab(driver, name)
+                views_before[name] = driver.execute(SHOWN_VIEW)
+            self.assertEqual(views_before, {name: {"anchor": a, "head": h, "top": t} for name, (a, h, t) in places.items()})
+            show_tab(driver, "alpha.md")
+            program.key(window, "ctrl+q")
+            self.assertEqual(program.wait_for_exit(), 0)
+            program.close()
+
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == tabs_before, what="the same tabs")
+            wait_until(lambda: driver.execute(ACTIVE_TAB) == "alpha.md", what="the same active tab")
+            wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before["alpha.md"], what="alpha's view")
+            for name in tabs_before:
+                show_tab(driver, name)
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"the view of {name}")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class AutoSaveAfterAPause(unittest.TestCase):
+    """With auto-save on by default, a document saves itself once typing
+    pauses; one whose own rule was turned off in the menu does not."""
+
+    def test_the_document_saves_itself_unless_its_rule_is_off(self):
+        desktop = Desktop()
+        program = None
+        try:
+            desktop.write_settings({"autosaveDefault": True, "autosaveDelay": 1.5})
+            on = os.path.join(desktop.home, "on.md")
+            off = os.path.join(desktop.home, "off.md")
+            write(on, "# On\n")
+            write(off, "# Off\n")
+            program = Program(desktop, PROGRAM, [on, off])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == ["on.md", "off.md"], what="both documents open")
+            driver.execute("window.Quillmarsh.menuRun('m2.20')")
+            wait_until(lambda: "Auto-save is off for off.md" in driver.execute(
+                "return document.getElementById('status-message').textContent"), what="the rule turned off")
+            self.assertEqual(json.loads(read(os.path.join(desktop.support, "autosave.json"))), {f"file:{off}": False})
+
+            type_at_end(program, window, "Not saved by itself.")
+            show_tab(driver, "on.md")
+            type_at_end(program, window, "Saved by itself.")
+            wait_until(lambda: read(on) == "# On\nSaved by itself.", what="the pause to save the document")
+            wait_until(lambda: not driver.execute(SHOWN_TAB_DIRTY), what="the tab to show it is saved")
+            # Typed earlier, with the same delay: its pause has passed too.
+            self.assertEqual(read(off), "# Off\n")
+            show_tab(driver, "off.md")
+            self.assertTrue(driver.execute(SHOWN_TAB_DIRTY))
         finally:
             if program:
                 program.close()

@@ -63,8 +63,10 @@ export function knowRuleOf(tab, redraw) {
 
 export async function toggleAutosave(scope, redraw) {
   const tab = tabs.active;
+  if (!tab || !(tab.path || tab.file) || !reachable(tab)) return;
+  // Chosen before the rule was known: ask for it first rather than ignore the choice.
+  if (!tab.autosave && !(await ruleOf(tab))) return status(`Auto-save of ${tab.name} cannot be changed now.`);
   const now = autosaveMenuState(tab);
-  if (!now.enabled) return;
   const value = scope === "file" ? !now.document : !now.folder;
   const answer = await api("POST", "/api/autosave", { body: JSON.stringify({ ...addressOf(tab), scope, value }) });
   if (!answer.ok) return status(problem(answer));
