@@ -1,15 +1,19 @@
 """Takes the pictures of the program for docs/: a folder open, a document in the
 editor, and optionally the preview beside it, the dark theme, or the notice of
-a change made by another program. Not a test; run it by hand after building:
+a change made by another program, or the notice offering texts an earlier
+launch left unsaved. Not a test; run it by hand after building:
 
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/quillmarsh.png
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/preview.png preview
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/dark.png preview dark
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/conflict.png conflict
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/recovery.png recovery
 """
 
+import json
 import os
 import sys
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import Desktop, Program, wait_until  # noqa: E402
@@ -54,6 +58,22 @@ def main(program_path, picture, options=()):
         with open(os.path.join(support, "recent.json"), "w") as out:
             out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
 
+        if "recovery" in options:
+            # What a launch that ended before saving leaves behind: one text of a
+            # document of the folder, one never saved anywhere.
+            kept = os.path.join(support, "recovery")
+            os.makedirs(kept, mode=0o700)
+            entries = {
+                "r-garden-plan": {"name": "Garden plan.md", "base": "", "location": os.path.join(folder, "Garden plan.md"),
+                                  "text": DOCUMENTS["Garden plan.md"] + "\nPlant the garlic in October.\n",
+                                  "savedAt": int(time.time()) - 180},
+                "r-untitled-1": {"name": "Untitled.md", "base": "", "text": "# Seed swap\n\nBring labelled envelopes.\n",
+                                 "savedAt": int(time.time()) - 60},
+            }
+            for entry_id, entry in entries.items():
+                with open(os.path.join(kept, entry_id + ".json"), "w") as out:
+                    json.dump(entry, out)
+
         env = {"GTK_THEME": "Adwaita:dark"} if "dark" in options else None
         program = Program(desktop, program_path, env=env)
         window = program.wait_for_window("Quillmarsh")
@@ -81,6 +101,9 @@ def main(program_path, picture, options=()):
                 out.write("\nThe hedge needs cutting before May.\n")
             program.key(window, "ctrl+s")
             wait_until(lambda: driver.execute("return !document.getElementById('notice').hidden"), what="the notice")
+        if "recovery" in options:
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#recovery li').length === 2"),
+                       what="the recovery notice")
         program.activate(window)
         program.page_picture(window, picture)  # waits until the page has painted
         desktop.run(["import", "-window", window, picture])
@@ -91,6 +114,6 @@ def main(program_path, picture, options=()):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict"}:
-        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict]")
+    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict", "recovery"}:
+        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict] [recovery]")
     main(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:])
