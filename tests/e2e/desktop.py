@@ -80,7 +80,7 @@ printf '%s\\n' "$@" >> "{record}"
 class Desktop:
     """Xvfb + openbox, and a home folder whose XDG folders the program uses."""
 
-    def __init__(self, width=1600, height=1000):
+    def __init__(self, width=1600, height=1000, server_options=()):
         self.root = tempfile.mkdtemp(prefix="quillmarsh-e2e-")
         self.home = os.path.join(self.root, "home")
         self.data = os.path.join(self.home, ".local", "share")
@@ -105,7 +105,7 @@ class Desktop:
         self.xvfb = None
         self.openbox = None
         try:
-            self._start_xvfb(width, height)
+            self._start_xvfb(width, height, server_options)
             self._start_openbox()
         except BaseException:
             self.close()
@@ -179,11 +179,11 @@ class Desktop:
 
     # --- X server and window manager -----------------------------------------
 
-    def _start_xvfb(self, width, height):
+    def _start_xvfb(self, width, height, server_options=()):
         reader, writer = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(writer), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", "-noreset"],
+             "-nolisten", "tcp", "-noreset", *server_options],
             pass_fds=[writer], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(writer)
         number = b""
@@ -268,6 +268,14 @@ class WebDriver:
         """Runs a function body whose last argument is the callback that ends it."""
         return self._call("POST", f"/session/{self.session}/execute/async",
                           {"script": script, "args": list(arguments)})
+
+    def execute_async_within(self, seconds, script, *arguments):
+        """execute_async for page work that may outlast the default wait (a
+        large document settling, say): the session's script limit and this
+        side's wait both become `seconds`."""
+        self._call("POST", f"/session/{self.session}/timeouts", {"script": int(seconds * 1000)})
+        return self._call("POST", f"/session/{self.session}/execute/async",
+                          {"script": script, "args": list(arguments)}, timeout=seconds + 10)
 
     def screenshot(self):
         return base64.b64decode(self._call("GET", f"/session/{self.session}/screenshot"))
