@@ -1081,6 +1081,7 @@ class RecoveryAfterACrash(unittest.TestCase):
         desktop = Desktop()
         program = None
         try:
+            desktop.write_settings({"autosaveDefault": False, "startup": "empty"})
             kept = os.path.join(desktop.home, "kept.md")
             deleted = os.path.join(desktop.home, "deleted.md")
             write(kept, numbered_lines("Kept", 400))

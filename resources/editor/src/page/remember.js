@@ -25,16 +25,17 @@ export function viewChanged() {
   sessionChanged();
 }
 
-// At launch: the settings say whether the last session comes back; documents
-// handed to the program open after it (and so are shown); then whatever an
-// earlier launch left unsaved is offered.
+// At launch: whatever an earlier launch left unsaved is offered (a notice,
+// never waiting behind the question about the last session); the settings say
+// whether the last session comes back; documents handed to the program open
+// after it (and so are shown).
 export async function startRemembering(openRequested) {
   const answer = await api("GET", "/api/settings");
   const settings = answer.ok && answer.json ? answer.json : {};
   setAutosaveDelay(settings.autosaveDelay);
   watchScrolling();
+  await offerRecovery();
   await startSession(settings.startup);
   await openRequested();
-  await offerRecovery();
   if (views.shownTab) sessionChanged();
 }
