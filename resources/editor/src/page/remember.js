@@ -11,6 +11,7 @@ export function textChanged(tab) {
   autosaveChanged(tab);
 }
 
+// Saved, or its text replaced by the one on disk: the kept text is not needed.
 export function tabSaved(tab) {
   forget(tab);
 }
