@@ -1044,8 +1044,11 @@ class StartWithoutTheNoNetworkGuard(unittest.TestCase):
 
 # The editor's own view of the shown tab, for selections and scroll places.
 EDITOR_VIEW = "const view = document.querySelector('#editor .cm-content').cmTile.root.view;"
+# The selection, and the line a person sees at the top of the editor.
 SHOWN_VIEW = (EDITOR_VIEW + "const main = view.state.selection.main; "
-              "return {anchor: main.anchor, head: main.head, top: Math.round(view.scrollDOM.scrollTop)}")
+              "const box = view.scrollDOM.getBoundingClientRect(); "
+              "const line = document.elementFromPoint(box.left + box.width / 2, box.top + 3)?.closest('.cm-line'); "
+              "return {anchor: main.anchor, head: main.head, top: line ? line.textContent : null}")
 TAB_NAMES = "return [...document.querySelectorAll('#tabs .tab')].map(t => t.querySelector('.tab-name').textContent)"
 ACTIVE_TAB = "const t = document.querySelector('#tabs .tab.active'); return t && t.querySelector('.tab-name').textContent"
 
@@ -1158,18 +1161,24 @@ class SessionReopened(unittest.TestCase):
             window = program.wait_for_window(TITLE)
             driver = program.connect()
             wait_until(lambda: driver.execute(ACTIVE_TAB) == "outside.md", what="the document of the command line")
-            driver.execute("window.Quillmarsh.menuRun('m1.3.1')")
+            # The document just opened comes first in Open Recent now; the folder after it.
+            recent = json.loads(program.fetch("GET", "/api/recent")["body"])["items"]
+            folder_item = next(item["index"] for item in recent if item["kind"] == "folder")
+            driver.execute(f"window.Quillmarsh.menuRun('m1.3.{folder_item + 1}')")
             for name in ("alpha.md", "beta.md"):
                 item = f"#tree li[data-path=\"{name}\"]"
                 wait_until(lambda: driver.execute(f"return document.querySelector('{item}') !== null"), what=name)
                 driver.execute(f"document.querySelector('{item}').click()")
                 wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
-            places = {"outside.md": (120, 480, 900), "alpha.md": (9000, 8000, 4000), "beta.md": (30, 30, 0)}
+            # Selection ends, and the line scrolled to the top (its number).
+            places = {"outside.md": (120, 480, 40), "alpha.md": (9000, 8000, 250), "beta.md": (30, 30, 1)}
             for name, (anchor, head, top) in places.items():
                 show_tab(driver, name)
-                driver.execute(EDITOR_VIEW + "const [anchor, head, top] = arguments;"
-                               "view.dispatch({selection: {anchor, head}}); view.scrollDOM.scrollTop = top", anchor, head, top)
-                wait_until(lambda: driver.execute(SHOWN_VIEW) == {"anchor": anchor, "head": head, "top": top},
+                driver.execute(EDITOR_VIEW + "const [anchor, head, top] = arguments; view.dispatch({selection: {anchor, head}});"
+                               "view.dispatch({effects: view.constructor.scrollIntoView(view.state.doc.line(top).from,"
+                               " {y: 'start', yMargin: 0})})", anchor, head, top)
+                line = driver.execute(EDITOR_VIEW + "return view.state.doc.line(arguments[0]).text", top)
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == {"anchor": anchor, "head": head, "top": line},
                            what=f"the view of {name}")
             show_tab(driver, "alpha.md")
             tabs_before = driver.execute(TAB_NAMES)
@@ -1179,7 +1188,8 @@ class SessionReopened(unittest.TestCase):
             for name in tabs_before:
                 show_tab(driver, name)
                 views_before[name] = driver.execute(SHOWN_VIEW)
-            self.assertEqual(views_before, {name: {"anchor": a, "head": h, "top": t} for name, (a, h, t) in places.items()})
+            self.assertEqual([(v["anchor"], v["head"]) for v in views_before.values()], [(a, h) for a, h, _ in places.values()])
+            self.assertEqual(views_before["alpha.md"]["top"], "alpha line 248: some words to fill the row.")
             show_tab(driver, "alpha.md")
             program.key(window, "ctrl+q")
             self.assertEqual(program.wait_for_exit(), 0)

@@ -125,8 +125,8 @@ test("the session holds the tabs the program can reopen, the active one among th
 
 test("a remembered view fits a document that changed since", () => {
   const cases = [
-    [{ anchor: 3, head: 7, top: 40 }, 10, { anchor: 3, head: 7, top: 40 }],
-    [{ anchor: 30, head: 70, top: 40 }, 10, { anchor: 10, head: 10, top: 40 }],
+    [{ anchor: 3, head: 7, top: 4 }, 10, { anchor: 3, head: 7, top: 4 }],
+    [{ anchor: 30, head: 70, top: 40 }, 10, { anchor: 10, head: 10, top: 10 }],
     [{ anchor: -1, head: 2.5, top: -8 }, 10, { anchor: 0, head: 0, top: 0 }],
     [undefined, 10, { anchor: 0, head: 0, top: 0 }],
   ];

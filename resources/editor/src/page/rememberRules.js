@@ -37,10 +37,11 @@ export function sessionBody(list, activeId, folderOpen, viewOf) {
   };
 }
 
-// A remembered view, fitted to the text the document holds now.
+// A remembered view (selection ends and the position of the top line, all
+// document positions), fitted to the text the document holds now.
 export function fitView(view, length) {
   const clamp = (value) => (Number.isInteger(value) ? Math.min(Math.max(0, value), length) : 0);
-  return { anchor: clamp(view && view.anchor), head: clamp(view && view.head), top: Math.max(0, (view && view.top) | 0) };
+  return { anchor: clamp(view && view.anchor), head: clamp(view && view.head), top: clamp(view && view.top) };
 }
 
 export const autosaveDelays = [1.5, 3, 5, 10];

@@ -5,6 +5,7 @@
 import { state, tabs, views } from "./session.js";
 import { api, problem } from "./api.js";
 import { EditorSelection } from "@codemirror/state";
+import { EditorView } from "@codemirror/view";
 import { ask } from "./dialogs.js";
 import { el } from "./dom.js";
 import { PauseTimer } from "./pauseTimer.js";
@@ -17,10 +18,18 @@ import { refreshTree, folderNowOpen } from "./folder.js";
 
 export const sessionPause = 1000;
 
+// A tab's scroll place is the document position of the line at the top of
+// the editor, not pixels: line heights are only estimated until drawn, and
+// the window may be another size at the next start.
+function topLine(view) {
+  const edge = view.scrollDOM.getBoundingClientRect().top;
+  return view.lineBlockAtHeight(Math.max(0, edge - view.documentTop)).from;
+}
+
 function viewOf(tab) {
   const shown = tab === views.shownTab;
   const selection = (shown ? views.editor.view.state : tab.state).selection.main;
-  const top = shown ? views.editor.view.scrollDOM.scrollTop : tab.top || 0;
+  const top = shown ? topLine(views.editor.view) : tab.top || 0;
   return { anchor: selection.anchor, head: selection.head, top };
 }
 
@@ -62,7 +71,7 @@ export function releaseSession() {
 // The scroll place of the shown tab, noted as it moves.
 export function watchScrolling() {
   views.editor.view.scrollDOM.addEventListener("scroll", () => {
-    if (views.shownTab) views.shownTab.top = views.editor.view.scrollDOM.scrollTop;
+    if (views.shownTab) views.shownTab.top = topLine(views.editor.view);
     sessionChanged();
   }, { passive: true });
 }
@@ -71,10 +80,8 @@ export function watchScrolling() {
 // scroll place of the view, not of each state).
 export function showScrollOf(tab) {
   const view = views.editor.view;
-  const top = tab.top || 0;
-  view.scrollDOM.scrollTop = top;
-  // Once the editor has measured the new text the whole height is there.
-  view.requestMeasure({ read() {}, write() { view.scrollDOM.scrollTop = top; } });
+  const top = Math.min(tab.top || 0, view.state.doc.length);
+  view.dispatch({ effects: EditorView.scrollIntoView(top, { y: "start", yMargin: 0 }) });
 }
 
 export async function restoreSession() {
