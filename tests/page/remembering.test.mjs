@@ -57,6 +57,18 @@ test("kept once typing pauses, and every few seconds while it goes on", () => {
   }
 });
 
+test("the work is told whether typing paused or went on without a pause", () => {
+  const clock = fakeClock();
+  const ran = [];
+  const timer = new PauseTimer({ pause: 1000, most: 5000, clock, run: (key, { paused }) => ran.push([clock.now(), paused]) });
+  for (const at of every(300, 0, 6000)) {
+    clock.advance(at);
+    timer.changed("tab");
+  }
+  clock.advance(20000);
+  assert.deepEqual(ran, [[5000, false], [7000, true]]);
+});
+
 test("a cancelled key does nothing and a flushed one runs at once, once", () => {
   const clock = fakeClock();
   const ran = [];

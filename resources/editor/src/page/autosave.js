@@ -10,6 +10,7 @@ import { PauseTimer } from "./pauseTimer.js";
 import { delayOf, mayAutosave } from "./rememberRules.js";
 import { status } from "./statusBar.js";
 import { save } from "./saving.js";
+import { keepNow } from "./recovery.js";
 
 export async function ruleOf(tab) {
   const answer = await api("GET", "/api/autosave", { query: addressOf(tab) });
@@ -20,9 +21,17 @@ export async function ruleOf(tab) {
 
 async function saveIfWanted(id) {
   const tab = tabs.byId(id);
-  if (!mayAutosave(tab, state.folder)) return;
-  const rule = await ruleOf(tab);
-  if (rule && rule.effective && mayAutosave(tab, state.folder)) await save(tab);
+  if (!tab) return;
+  const saved = mayAutosave(tab, state.folder) && !!(await ruleOf(tab))?.effective &&
+    mayAutosave(tab, state.folder) && (await save(tab));
+  // Recovery left this pause to auto-save: what is still unsaved is kept now.
+  if (!saved && tab.keepLeftToAutosave && tab.dirty && tabs.byId(id)) await keepNow(tab);
+}
+
+// Whether auto-save is about to save this tab once the current pause ends:
+// its rule, as last answered, is on and it waits for its delay.
+export function autosaveWillSave(tab) {
+  return timer.pending(tab.id) && !!tab.autosave && !!tab.autosave.effective && mayAutosave(tab, state.folder);
 }
 
 const timer = new PauseTimer({ pause: 1500, run: saveIfWanted });

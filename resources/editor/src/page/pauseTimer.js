@@ -9,7 +9,8 @@ const browserClock = {
 };
 
 export class PauseTimer {
-  // run(key) does the work; pause and most are in milliseconds (most may be Infinity).
+  // run(key, { paused }) does the work (paused: changes paused, rather than
+  // went on for `most`); pause and most are in milliseconds (most may be Infinity).
   constructor({ pause, most = Infinity, run, clock = browserClock }) {
     this.pause = pause;
     this.most = most;
@@ -22,8 +23,9 @@ export class PauseTimer {
     const now = this.clock.now();
     const entry = this.waiting.get(key) || { first: now, handle: null };
     if (entry.handle !== null) this.clock.clearTimeout(entry.handle);
-    const due = Math.min(now + this.pause, entry.first + this.most);
-    entry.handle = this.clock.setTimeout(() => this.fire(key), Math.max(0, due - now));
+    const paused = now + this.pause <= entry.first + this.most;
+    const due = paused ? now + this.pause : entry.first + this.most;
+    entry.handle = this.clock.setTimeout(() => this.fire(key, paused), Math.max(0, due - now));
     this.waiting.set(key, entry);
   }
 
@@ -42,11 +44,11 @@ export class PauseTimer {
   flush(key) {
     if (!this.waiting.has(key)) return;
     this.cancel(key);
-    this.run(key);
+    this.run(key, { paused: false });
   }
 
-  fire(key) {
+  fire(key, paused) {
     this.waiting.delete(key);
-    this.run(key);
+    this.run(key, { paused });
   }
 }

@@ -10,6 +10,7 @@ import { newRecoveryId, keepBody } from "./rememberRules.js";
 import { status } from "./statusBar.js";
 import { showTab } from "./tabStrip.js";
 import { openDocument } from "./documents.js";
+import { autosaveWillSave } from "./autosave.js";
 
 export const keepPause = 1000;
 export const keepAtMost = 5000;
@@ -22,10 +23,14 @@ function queue(tab, work) {
   return run;
 }
 
-async function keep(id) {
+async function keep(id, { paused = false } = {}) {
   const tab = tabs.byId(id);
   if (!tab) return;
   if (!tab.dirty) return forget(tab);
+  // Auto-save writes the whole text moments after this pause: a copy kept now
+  // would be cleared again at once. Should it not save, it keeps the text.
+  tab.keepLeftToAutosave = paused && autosaveWillSave(tab);
+  if (tab.keepLeftToAutosave) return;
   tab.recoveryId ||= newRecoveryId();
   // One copy of the text per keep, never one per key.
   const body = JSON.stringify(keepBody(tab, textOf(tab).toString(), state.folder));
@@ -38,6 +43,12 @@ async function keep(id) {
 
 const timer = new PauseTimer({ pause: keepPause, most: keepAtMost, run: keep });
 
+// Kept at once, not waiting for a pause (an auto-save that did not save).
+export function keepNow(tab) {
+  timer.cancel(tab.id);
+  return keep(tab.id);
+}
+
 // The shown tab's text changed.
 export function recoveryChanged(tab) {
   if (tab) timer.changed(tab.id);
@@ -47,6 +58,7 @@ export function recoveryChanged(tab) {
 // holding edits made while it was saved is kept again.
 export function forget(tab) {
   timer.cancel(tab.id);
+  tab.keepLeftToAutosave = false;
   if (tab.dirty && tabs.byId(tab.id)) return recoveryChanged(tab);
   if (!tab.recoveryId || !tab.recoveryKept) return Promise.resolve();
   tab.recoveryKept = false;
