@@ -12,11 +12,21 @@ import { status } from "./statusBar.js";
 import { save } from "./saving.js";
 import { keepNow } from "./recovery.js";
 
+const addressKey = (tab) => (tab.file ? `file:${tab.file}` : `path:${tab.path}`);
+
 export async function ruleOf(tab) {
+  const address = addressKey(tab);
   const answer = await api("GET", "/api/autosave", { query: addressOf(tab) });
   if (!answer.ok) return null;
   tab.autosave = answer.json;
+  tab.autosaveAddress = address;
   return answer.json;
+}
+
+// The rule last answered for the tab, unless the tab names another document
+// since (Save As).
+function knownRule(tab) {
+  return tab.autosave && tab.autosaveAddress === addressKey(tab) ? tab.autosave : null;
 }
 
 async function saveIfWanted(id) {
@@ -31,13 +41,20 @@ async function saveIfWanted(id) {
 // Whether auto-save is about to save this tab once the current pause ends:
 // its rule, as last answered, is on and it waits for its delay.
 export function autosaveWillSave(tab) {
-  return timer.pending(tab.id) && !!tab.autosave && !!tab.autosave.effective && mayAutosave(tab, state.folder);
+  return timer.pending(tab.id) && !!knownRule(tab)?.effective && mayAutosave(tab, state.folder);
 }
 
 const timer = new PauseTimer({ pause: 1500, run: saveIfWanted });
 
 export function setAutosaveDelay(seconds) {
   timer.pause = delayOf(seconds) * 1000;
+}
+
+// The settings changed (the dialog): the delay, and the default every
+// document without a rule of its own follows, are asked anew.
+export function autosaveSettingsChanged(settings) {
+  setAutosaveDelay(settings.autosaveDelay);
+  for (const tab of tabs.list) tab.autosave = null;
 }
 
 // The shown tab's text changed.
@@ -55,14 +72,14 @@ export function autosaveForget(tab) {
 // on for it (the document) or its folder's rule, else the default, is on.
 export function autosaveMenuState(tab) {
   if (!tab || !(tab.path || tab.file) || !reachable(tab)) return { enabled: false, document: false, folder: false };
-  const rule = tab.autosave;
+  const rule = knownRule(tab);
   if (!rule) return { enabled: false, document: false, folder: false };
   return { enabled: true, document: !!rule.effective, folder: rule.folder === null ? !!rule.default : !!rule.folder };
 }
 
 // Asks for the active tab's rule once, then has the menus drawn again.
 export function knowRuleOf(tab, redraw) {
-  if (!tab || tab.autosave || tab.autosaveAsked || !(tab.path || tab.file) || !reachable(tab)) return;
+  if (!tab || knownRule(tab) || tab.autosaveAsked || !(tab.path || tab.file) || !reachable(tab)) return;
   tab.autosaveAsked = true;
   ruleOf(tab).then((rule) => {
     tab.autosaveAsked = false;
@@ -74,12 +91,13 @@ export async function toggleAutosave(scope, redraw) {
   const tab = tabs.active;
   if (!tab || !(tab.path || tab.file) || !reachable(tab)) return;
   // Chosen before the rule was known: ask for it first rather than ignore the choice.
-  if (!tab.autosave && !(await ruleOf(tab))) return status(`Auto-save of ${tab.name} cannot be changed now.`);
+  if (!knownRule(tab) && !(await ruleOf(tab))) return status(`Auto-save of ${tab.name} cannot be changed now.`);
   const now = autosaveMenuState(tab);
   const value = scope === "file" ? !now.document : !now.folder;
   const answer = await api("POST", "/api/autosave", { body: JSON.stringify({ ...addressOf(tab), scope, value }) });
   if (!answer.ok) return status(problem(answer));
   tab.autosave = answer.json;
+  tab.autosaveAddress = addressKey(tab);
   // Every open document of that folder may follow another rule now.
   for (const other of tabs.list) if (other !== tab) other.autosave = null;
   redraw();
