@@ -39,11 +39,24 @@ GBytes* encoded(GBytes* utf8, const std::string& set) {
     return converted ? g_bytes_new_take(converted, written) : nullptr;
 }
 
+// Text below this size goes to another program in one piece, which GTK
+// completes without waiting on the main loop; the incremental transfers that
+// hang start at the X server's request size (about 256 KB here). Leaving
+// smaller text alone matters: a text field that loses the primary selection
+// to a replacement drops its own selection, so Ctrl+A then typing would no
+// longer replace the field's text.
+constexpr std::size_t smallEnoughForGtk = 64 * 1024;
+
 // A content that offers everything `original` does, its plain-text types as
-// bytes made now; nullptr when `original` holds no text.
+// bytes made now; nullptr when `original` holds no text, or text small enough
+// for GTK's own way.
 GdkContentProvider* withTextAsBytes(GdkContentProvider* original) {
     char* text = copiedString(original);
     if (!text) return nullptr;
+    if (std::strlen(text) < smallEnoughForGtk) {
+        g_free(text);
+        return nullptr;
+    }
     GBytes* utf8 = g_bytes_new_take(text, std::strlen(text));
 
     std::vector<GdkContentProvider*> providers;

@@ -12,10 +12,10 @@
 // hangs for good at the first large paste elsewhere.
 //
 // So whenever our window takes the clipboard or the primary selection with
-// text, its plain-text types are put back as ready-made bytes next to
-// everything else the view offered. GTK writes bytes with one asynchronous
-// write and closes the stream asynchronously, which completes incremental
-// transfers of any size. Pasting back into our own window reads the same
+// large text (small text goes in one piece and never hangs), its plain-text
+// types are put back as ready-made bytes next to everything else the view
+// offered. GTK writes bytes with one asynchronous write and closes the stream
+// asynchronously, which completes incremental transfers of any size. Pasting back into our own window reads the same
 // content, as before.
 #include <gdk/gdk.h>
 

@@ -49,3 +49,17 @@ test("a part of a document resolves references defined outside it, as the whole 
   // Without them the references stay text.
   assert.doesNotMatch(renderBlocks(md, part, 3).map((block) => block.html).join(""), /<a /);
 });
+
+test("counts kept per piece of a large document match counting it whole, before and after edits", async () => {
+  const { Text } = await import(pathToFileURL(resolve("@codemirror/state")).href);
+  const { countText, countLines } = await import("../../../resources/editor/src/page/counts.js");
+  const lines = Array.from({ length: 5000 }, (_, k) => (k % 7 ? `line ${k} caf\u00e9 words` : ""));
+  let doc = Text.of(lines);
+  assert.ok(doc.children, "a document this large is a tree of pieces");
+  assert.deepEqual(countText(doc), countLines(doc.iterLines()));
+  // Typing inside a line, a line break in a word, and a deletion across pieces.
+  for (const change of [{ from: 20, insert: "more " }, { from: 4003, insert: "\n" }, { from: 100, to: 60000 }]) {
+    doc = doc.replace(change.from, change.to ?? change.from, Text.of(change.insert ? change.insert.split("\n") : [""]));
+    assert.deepEqual(countText(doc), countLines(doc.iterLines()), JSON.stringify(change));
+  }
+});

@@ -8,9 +8,12 @@ import { sanitize } from "./sanitize.js";
 import { windowAround, needsWindow, lineAtOffset, offsetOfLine } from "./previewLayout.js";
 import { collectDefinitions, ordinaryLine } from "./linkDefinitions.js";
 
-// Above this size only the lines around the view are rendered: the worker
-// would take seconds over the whole text.
-const wholeLimit = 300_000;
+// Above this size only the lines around the view are rendered. Rendering the
+// whole text after every pause in typing keeps the worker busy for most of the
+// time on a 2-core machine (a 290 KB text: ~1 s per render), and the editor's
+// own thread then waits for a core; the part around the view renders in tens
+// of milliseconds at any size.
+const wholeLimit = 64_000;
 // Blocks sanitized and put in place before the page may draw and take keys again.
 const blocksPerSlice = 30;
 // A rendered line's height until one is measured, for the gaps that stand for

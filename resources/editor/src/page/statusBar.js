@@ -1,6 +1,6 @@
 // The status bar: a message, the word and character count, the caret's line:column.
 import { $, tabs, views } from "./session.js";
-import { countLines } from "./counts.js";
+import { countText } from "./counts.js";
 
 export function status(text) {
   $("status-message").textContent = text;
@@ -9,11 +9,11 @@ export function status(text) {
 let countTimer = 0;
 export function scheduleCounts() {
   clearTimeout(countTimer);
-  // Counting a large document takes a while: once typing pauses, not per key.
+  // Once typing pauses, not per key; only the pieces an edit made are counted anew.
   countTimer = setTimeout(() => {
     const tab = tabs.active;
     if (!tab) return void ($("status-counts").textContent = "");
-    const { words, characters } = countLines(views.editor.view.state.doc.iterLines());
+    const { words, characters } = countText(views.editor.view.state.doc);
     $("status-counts").dataset.words = words;
     $("status-counts").dataset.characters = characters;
     $("status-counts").textContent = `${words.toLocaleString()} ${words === 1 ? "word" : "words"}, ${characters.toLocaleString()} ${characters === 1 ? "character" : "characters"}`;
