@@ -1172,24 +1172,23 @@ class SessionReopened(unittest.TestCase):
                 wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
             # Selection ends, and the line scrolled to the top (its number).
             places = {"outside.md": (120, 480, 40), "alpha.md": (9000, 8000, 250), "beta.md": (30, 30, 1)}
+            views_before = {}
             for name, (anchor, head, top) in places.items():
                 show_tab(driver, name)
                 driver.execute(EDITOR_VIEW + "const [anchor, head, top] = arguments; view.dispatch({selection: {anchor, head}});"
                                "view.dispatch({effects: view.constructor.scrollIntoView(view.state.doc.line(top).from,"
                                " {y: 'start', yMargin: 0})})", anchor, head, top)
                 line = driver.execute(EDITOR_VIEW + "return view.state.doc.line(arguments[0]).text", top)
-                wait_until(lambda: driver.execute(SHOWN_VIEW) == {"anchor": anchor, "head": head, "top": line},
-                           what=f"the view of {name}")
+                views_before[name] = {"anchor": anchor, "head": head, "top": line}
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"the view of {name}")
             show_tab(driver, "alpha.md")
             tabs_before = driver.execute(TAB_NAMES)
             self.assertEqual(tabs_before, ["outside.md", "alpha.md", "beta.md"])
+            self.assertEqual(views_before["alpha.md"]["top"], "alpha line 248: some words to fill the row.")
             # Tabs keep their own places when switched between.
-            views_before = {}
             for name in tabs_before:
                 show_tab(driver, name)
-                views_before[name] = driver.execute(SHOWN_VIEW)
-            self.assertEqual([(v["anchor"], v["head"]) for v in views_before.values()], [(a, h) for a, h, _ in places.values()])
-            self.assertEqual(views_before["alpha.md"]["top"], "alpha line 248: some words to fill the row.")
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"{name} back where it was")
             show_tab(driver, "alpha.md")
             program.key(window, "ctrl+q")
             self.assertEqual(program.wait_for_exit(), 0)

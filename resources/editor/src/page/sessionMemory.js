@@ -68,12 +68,15 @@ export function releaseSession() {
   sessionChanged();
 }
 
-// The scroll place of the shown tab, noted as it moves.
+// Scrolling changes the session (the shown tab's place is read when it is told).
 export function watchScrolling() {
-  views.editor.view.scrollDOM.addEventListener("scroll", () => {
-    if (views.shownTab) views.shownTab.top = topLine(views.editor.view);
-    sessionChanged();
-  }, { passive: true });
+  views.editor.view.scrollDOM.addEventListener("scroll", sessionChanged, { passive: true });
+}
+
+// The place of a tab about to be hidden, read while the editor still shows
+// it as drawn (a scroll event may come only after the next tab is shown).
+export function rememberScrollOf(tab) {
+  tab.top = topLine(views.editor.view);
 }
 
 // A tab shown again goes back to where it was scrolled (CodeMirror keeps the

@@ -8,7 +8,7 @@ import { showNotice } from "./notices.js";
 import { save } from "./saving.js";
 import { sendMenus } from "./commands.js";
 import { textChanged, tabClosed, viewChanged } from "./remember.js";
-import { showScrollOf } from "./sessionMemory.js";
+import { showScrollOf, rememberScrollOf } from "./sessionMemory.js";
 
 let dirtyTimer = 0;
 export function documentChanged(update) {
@@ -88,11 +88,14 @@ export function showTabs() {
 export function showTab(tab, { focusTab = false } = {}) {
   if (!tab) return;
   const { editor } = views;
-  if (views.shownTab !== tab) {
-    if (views.shownTab && tabs.byId(views.shownTab.id)) views.shownTab.state = editor.view.state;
+  const switched = views.shownTab !== tab;
+  if (switched) {
+    if (views.shownTab && tabs.byId(views.shownTab.id)) {
+      views.shownTab.state = editor.view.state;
+      rememberScrollOf(views.shownTab);
+    }
     editor.show(tab.state);
     views.shownTab = tab;
-    showScrollOf(tab);
     views.preview.reset();
   }
   tabs.activate(tab.id);
@@ -101,6 +104,8 @@ export function showTab(tab, { focusTab = false } = {}) {
   scheduleCounts();
   if (focusTab) document.querySelector(`#tabs [data-tab="${tab.id}"]`)?.focus();
   else editor.view.focus();
+  // After the focus, which may scroll to the selection of the state just shown.
+  if (switched) showScrollOf(tab);
 }
 
 export function showNothing() {
