@@ -108,6 +108,10 @@ class Desktop:
         with open(os.path.join(self.config, "gtk-4.0", "settings.ini"), "w") as out:
             out.write("[Settings]\ngtk-recent-files-enabled=false\n")
         self._register_fake_browser()
+        # A fresh install saves edited documents by itself after a pause; tests
+        # of unsaved edits would race it. Those of auto-save turn it on.
+        self.support = os.path.join(self.data, "Quillmarsh")
+        self.write_settings({"autosaveDefault": False})
         self.xvfb = None
         self.openbox = None
         try:
@@ -146,6 +150,12 @@ class Desktop:
             env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
         env.update(extra)
         return env
+
+    def write_settings(self, settings):
+        """The program's settings file, read at its next start."""
+        os.makedirs(self.support, exist_ok=True)
+        with open(os.path.join(self.support, "settings.json"), "w", encoding="utf-8") as out:
+            json.dump(settings, out)
 
     def _register_fake_browser(self):
         bin_dir = os.path.join(self.root, "bin")

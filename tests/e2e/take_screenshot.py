@@ -1,6 +1,7 @@
 """Takes the pictures of the program for docs/: a folder open, a document in the
 editor, and optionally the preview beside it, the dark theme, or the notice of
-a change made by another program. Not a test; run it by hand after building:
+a change made by another program, or the notice offering texts an earlier
+launch left unsaved. Not a test; run it by hand after building:
 
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/quillmarsh.png
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/preview.png preview
@@ -8,6 +9,7 @@ a change made by another program. Not a test; run it by hand after building:
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/conflict.png conflict
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/settings.png settings
     python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/pictures.png pictures
+    python3 tests/e2e/take_screenshot.py build/bin/quillmarsh-test docs/recovery.png recovery
 """
 
 import json
@@ -15,6 +17,7 @@ import os
 import struct
 import sys
 import zlib
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from desktop import Desktop, Program, wait_until  # noqa: E402
@@ -89,12 +92,28 @@ def main(program_path, picture, options=()):
             with open(os.path.join(folder, "Garden plan.md"), "a") as out:
                 out.write("\n![The beds in April](assets/beds.png)\n\n![The pond](assets/pond.png)\n")
         support = os.path.join(desktop.data, "Quillmarsh")
-        os.makedirs(support)
+        os.makedirs(support, exist_ok=True)
         # No news of this version and no question about updates in the pictures.
         with open(os.path.join(support, "settings.json"), "w") as out:
-            json.dump({"seenVersion": running_version(), "updates": "off"}, out)
+            json.dump({"seenVersion": running_version(), "updates": "off", "autosaveDefault": False}, out)
         with open(os.path.join(support, "recent.json"), "w") as out:
             out.write('[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+
+        if "recovery" in options:
+            # What a launch that ended before saving leaves behind: one text of a
+            # document of the folder, one never saved anywhere.
+            kept = os.path.join(support, "recovery")
+            os.makedirs(kept, mode=0o700)
+            entries = {
+                "r-garden-plan": {"name": "Garden plan.md", "base": "", "location": os.path.join(folder, "Garden plan.md"),
+                                  "text": DOCUMENTS["Garden plan.md"] + "\nPlant the garlic in October.\n",
+                                  "savedAt": int(time.time()) - 180},
+                "r-untitled-1": {"name": "Untitled.md", "base": "", "text": "# Seed swap\n\nBring labelled envelopes.\n",
+                                 "savedAt": int(time.time()) - 60},
+            }
+            for entry_id, entry in entries.items():
+                with open(os.path.join(kept, entry_id + ".json"), "w") as out:
+                    json.dump(entry, out)
 
         env = {"GTK_THEME": "Adwaita:dark"} if "dark" in options else None
         program = Program(desktop, program_path, env=env)
@@ -132,6 +151,9 @@ def main(program_path, picture, options=()):
             driver.execute("setTimeout(() => window.Quillmarsh.settings())")
             wait_until(lambda: driver.execute("return !!document.querySelector('#dialog-layer .settings')"),
                        what="the settings dialog")
+        if "recovery" in options:
+            wait_until(lambda: driver.execute("return document.querySelectorAll('#recovery li').length === 2"),
+                       what="the recovery notice")
         program.activate(window)
         program.page_picture(window, picture)  # waits until the page has painted
         desktop.run(["import", "-window", window, picture])
@@ -142,6 +164,6 @@ def main(program_path, picture, options=()):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict", "settings", "pictures"}:
-        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict] [settings] [pictures]")
+    if len(sys.argv) < 3 or not set(sys.argv[3:]) <= {"preview", "dark", "conflict", "settings", "pictures", "recovery"}:
+        sys.exit("usage: take_screenshot.py PROGRAM PICTURE.png [preview] [dark] [conflict] [settings] [pictures] [recovery]")
     main(sys.argv[1], os.path.abspath(sys.argv[2]), sys.argv[3:])

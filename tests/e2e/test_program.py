@@ -481,7 +481,7 @@ class AnotherFolderOpened(unittest.TestCase):
                 os.makedirs(folder)
                 write(os.path.join(folder, "plan.md"), f"# {os.path.basename(folder)}\n")
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"),
                   '[{"kind": "folder", "path": "%s", "bookmark": ""}, {"kind": "folder", "path": "%s", "bookmark": ""}]'
                   % (first, second))
@@ -1198,7 +1198,7 @@ class TemplatesPlugin(unittest.TestCase):
             write(os.path.join(notes, "Letter.md"), "# Mine\n")
             write(os.path.join(templates, "Letter.md"), "# Dear someone\n\nYours.\n")
             support = os.path.join(desktop.data, "Quillmarsh")
-            os.makedirs(support)
+            os.makedirs(support, exist_ok=True)
             write(os.path.join(support, "recent.json"), json.dumps([{"kind": "folder", "path": notes, "bookmark": ""}]))
             program = Program(desktop, PROGRAM)
             window = program.wait_for_window(TITLE)
@@ -1231,6 +1231,210 @@ class TemplatesPlugin(unittest.TestCase):
             kept = os.path.join(templates, "Answer.md")
             wait_until(lambda: os.path.exists(kept) and read(kept) == "# Dear someone\n\nYours.\nKept.",
                        what="the new template on disk")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+# The editor's own view of the shown tab, for selections and scroll places.
+EDITOR_VIEW = "const view = document.querySelector('#editor .cm-content').cmTile.root.view;"
+# The selection, and the line a person sees at the top of the editor.
+SHOWN_VIEW = (EDITOR_VIEW + "const main = view.state.selection.main; "
+              "const box = view.scrollDOM.getBoundingClientRect(); "
+              "const line = document.elementFromPoint(box.left + box.width / 2, box.top + 3)?.closest('.cm-line'); "
+              "return {anchor: main.anchor, head: main.head, top: line ? line.textContent : null}")
+TAB_NAMES = "return [...document.querySelectorAll('#tabs .tab')].map(t => t.querySelector('.tab-name').textContent)"
+ACTIVE_TAB = "const t = document.querySelector('#tabs .tab.active'); return t && t.querySelector('.tab-name').textContent"
+
+
+def numbered_lines(title, count):
+    return f"# {title}\n\n" + "".join(f"{title} line {n}: some words to fill the row.\n" for n in range(1, count + 1))
+
+
+def recovery_entries(desktop):
+    folder = os.path.join(desktop.support, "recovery")
+    if not os.path.isdir(folder):
+        return {}
+    entries = {}
+    for name in os.listdir(folder):
+        if name.endswith(".json"):
+            with contextlib.suppress(OSError, ValueError):
+                entries[name[:-5]] = json.loads(read(os.path.join(folder, name)))
+    return entries
+
+
+def show_tab(driver, name):
+    driver.execute("const [name] = arguments; [...document.querySelectorAll('#tabs .tab')]"
+                   ".find(t => t.querySelector('.tab-name').textContent === name).click()", name)
+    wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
+
+
+class RecoveryAfterACrash(unittest.TestCase):
+    """Edits in two documents, the program killed before saving: the next start
+    offers both texts, whole; one goes back into its document as an unsaved
+    edit, the other, whose document was deleted meanwhile, into an untitled tab."""
+
+    def test_killed_with_unsaved_edits_the_texts_come_back_whole(self):
+        desktop = Desktop()
+        program = None
+        try:
+            desktop.write_settings({"autosaveDefault": False, "startup": "empty"})
+            kept = os.path.join(desktop.home, "kept.md")
+            deleted = os.path.join(desktop.home, "deleted.md")
+            write(kept, numbered_lines("Kept", 400))
+            write(deleted, numbered_lines("Deleted", 50))
+            program = Program(desktop, PROGRAM, [kept, deleted])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == ["kept.md", "deleted.md"], what="both documents open")
+            type_at_end(program, window, "Typed into the deleted one.")
+            show_tab(driver, "kept.md")
+            type_at_end(program, window, "Typed at the end.")
+            wanted = {"kept.md": numbered_lines("Kept", 400) + "Typed at the end.",
+                      "deleted.md": numbered_lines("Deleted", 50) + "Typed into the deleted one."}
+            wait_until(lambda: {entry["name"]: entry["text"] for entry in recovery_entries(desktop).values()} == wanted,
+                       what="both unsaved texts kept")
+            program.process.kill()
+            program.wait_for_exit()
+            program.close()
+            os.remove(deleted)
+
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            offered = wait_until(lambda: driver.execute(
+                "return [...document.querySelectorAll('#recovery li')].map(li => li.querySelector('.recovery-name').textContent)"),
+                what="the recovery notice")
+            self.assertEqual(sorted(offered), ["deleted.md", "kept.md"])
+            for name in offered:
+                driver.execute("const [name] = arguments; [...document.querySelectorAll('#recovery li')]"
+                               ".find(li => li.querySelector('.recovery-name').textContent === name)"
+                               ".querySelector('button[data-choice=recover]').click()", name)
+                wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} recovered")
+                self.assertEqual(driver.execute(EDITOR_VIEW + "return view.state.doc.toString()"), wanted[name])
+                self.assertTrue(driver.execute(SHOWN_TAB_DIRTY), "a recovered text is not saved yet")
+            wait_until(lambda: driver.execute("return document.getElementById('recovery') === null"),
+                       what="the notice to go once every text is handled")
+            # The gone document came back as an untitled text; the kept one is its own tab, unchanged on disk.
+            places = driver.execute("return Object.fromEntries([...document.querySelectorAll('#tabs .tab')]"
+                                    ".map(t => [t.querySelector('.tab-name').textContent, t.title]))")
+            self.assertEqual(places, {"kept.md": kept, "deleted.md": "deleted.md"})
+            self.assertEqual(read(kept), numbered_lines("Kept", 400))
+            self.assertFalse(os.path.exists(deleted))
+
+            # From here the entries follow the tabs: saving clears the saved one's.
+            show_tab(driver, "kept.md")
+            program.key(window, "ctrl+s")
+            wait_until(lambda: read(kept) == wanted["kept.md"], what="the recovered text saved")
+            wait_until(lambda: sorted(entry["name"] for entry in recovery_entries(desktop).values()) == ["deleted.md"],
+                       what="the saved document's entry cleared")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class SessionReopened(unittest.TestCase):
+    """With `startup` "reopen", the next start shows the same tabs in the same
+    order, the same active tab, and each tab's selection and scroll place."""
+
+    def test_quit_and_start_again_brings_the_work_back_as_it_was(self):
+        desktop = Desktop()
+        program = None
+        try:
+            folder = os.path.join(desktop.home, "Notes")
+            os.makedirs(folder)
+            for name in ("alpha", "beta"):
+                write(os.path.join(folder, f"{name}.md"), numbered_lines(name, 600))
+            outside = os.path.join(desktop.home, "outside.md")
+            write(outside, numbered_lines("outside", 600))
+            desktop.write_settings({"autosaveDefault": False, "startup": "reopen"})
+            write(os.path.join(desktop.support, "recent.json"),
+                  '[{"kind": "folder", "path": "%s", "bookmark": ""}]' % folder)
+            program = Program(desktop, PROGRAM, [outside])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(ACTIVE_TAB) == "outside.md", what="the document of the command line")
+            # The document just opened comes first in Open Recent now; the folder after it.
+            recent = json.loads(program.fetch("GET", "/api/recent")["body"])["items"]
+            folder_item = next(item["index"] for item in recent if item["kind"] == "folder")
+            driver.execute(f"window.Quillmarsh.menuRun('m1.3.{folder_item + 1}')")
+            for name in ("alpha.md", "beta.md"):
+                item = f"#tree li[data-path=\"{name}\"]"
+                wait_until(lambda: driver.execute(f"return document.querySelector('{item}') !== null"), what=name)
+                driver.execute(f"document.querySelector('{item}').click()")
+                wait_until(lambda: driver.execute(ACTIVE_TAB) == name, what=f"{name} shown")
+            # Selection ends, and the line scrolled to the top (its number).
+            places = {"outside.md": (120, 480, 40), "alpha.md": (9000, 8000, 250), "beta.md": (30, 30, 1)}
+            views_before = {}
+            for name, (anchor, head, top) in places.items():
+                show_tab(driver, name)
+                driver.execute(EDITOR_VIEW + "const [anchor, head, top] = arguments; view.dispatch({selection: {anchor, head}});"
+                               "view.dispatch({effects: view.constructor.scrollIntoView(view.state.doc.line(top).from,"
+                               " {y: 'start', yMargin: 0})})", anchor, head, top)
+                line = driver.execute(EDITOR_VIEW + "return view.state.doc.line(arguments[0]).text", top)
+                views_before[name] = {"anchor": anchor, "head": head, "top": line}
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"the view of {name}")
+            show_tab(driver, "alpha.md")
+            tabs_before = driver.execute(TAB_NAMES)
+            self.assertEqual(tabs_before, ["outside.md", "alpha.md", "beta.md"])
+            self.assertEqual(views_before["alpha.md"]["top"], "alpha line 248: some words to fill the row.")
+            # Tabs keep their own places when switched between.
+            for name in tabs_before:
+                show_tab(driver, name)
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"{name} back where it was")
+            show_tab(driver, "alpha.md")
+            program.key(window, "ctrl+q")
+            self.assertEqual(program.wait_for_exit(), 0)
+            program.close()
+
+            program = Program(desktop, PROGRAM)
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == tabs_before, what="the same tabs")
+            wait_until(lambda: driver.execute(ACTIVE_TAB) == "alpha.md", what="the same active tab")
+            wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before["alpha.md"], what="alpha's view")
+            for name in tabs_before:
+                show_tab(driver, name)
+                wait_until(lambda: driver.execute(SHOWN_VIEW) == views_before[name], what=f"the view of {name}")
+        finally:
+            if program:
+                program.close()
+            desktop.close()
+
+
+class AutoSaveAfterAPause(unittest.TestCase):
+    """With auto-save on by default, a document saves itself once typing
+    pauses; one whose own rule was turned off in the menu does not."""
+
+    def test_the_document_saves_itself_unless_its_rule_is_off(self):
+        desktop = Desktop()
+        program = None
+        try:
+            desktop.write_settings({"autosaveDefault": True, "autosaveDelay": 1.5})
+            on = os.path.join(desktop.home, "on.md")
+            off = os.path.join(desktop.home, "off.md")
+            write(on, "# On\n")
+            write(off, "# Off\n")
+            program = Program(desktop, PROGRAM, [on, off])
+            window = program.wait_for_window(TITLE)
+            driver = program.connect()
+            wait_until(lambda: driver.execute(TAB_NAMES) == ["on.md", "off.md"], what="both documents open")
+            driver.execute("window.Quillmarsh.menuRun('m2.20')")
+            wait_until(lambda: "Auto-save is off for off.md" in driver.execute(
+                "return document.getElementById('status-message').textContent"), what="the rule turned off")
+            self.assertEqual(json.loads(read(os.path.join(desktop.support, "autosave.json"))), {f"file:{off}": False})
+
+            type_at_end(program, window, "Not saved by itself.")
+            show_tab(driver, "on.md")
+            type_at_end(program, window, "Saved by itself.")
+            wait_until(lambda: read(on) == "# On\nSaved by itself.", what="the pause to save the document")
+            wait_until(lambda: not driver.execute(SHOWN_TAB_DIRTY), what="the tab to show it is saved")
+            # Typed earlier, with the same delay: its pause has passed too.
+            self.assertEqual(read(off), "# Off\n")
+            show_tab(driver, "off.md")
+            self.assertTrue(driver.execute(SHOWN_TAB_DIRTY))
         finally:
             if program:
                 program.close()

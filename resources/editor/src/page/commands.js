@@ -15,6 +15,7 @@ import { settings, changeSettings } from "./settings.js";
 import { openSettings } from "./settingsDialog.js";
 import { checkUpdates } from "./updates.js";
 import { templatesOn, newFromTemplate, saveAsTemplate, chooseTemplatesFolder, forgetTemplatesFolder } from "./templates.js";
+import { autosaveMenuState, knowRuleOf, toggleAutosave } from "./autosave.js";
 
 export function sendMenus() {
   post({
@@ -29,8 +30,10 @@ export function sendMenus() {
       lineNumbers: views.editor.settings.lineNumbers,
       previewMode: state.previewMode,
       templates: templatesOn(settings.values),
+      autosave: autosaveMenuState(tabs.active),
     }),
   });
+  knowRuleOf(tabs.active, sendMenus);
 }
 
 // The strip is the window's title bar; its buttons are holes that stay the page's.
@@ -106,6 +109,8 @@ export const commands = {
   saveAsTemplate,
   chooseTemplates: chooseTemplatesFolder,
   forgetTemplates: forgetTemplatesFolder,
+  autosaveDocument: () => toggleAutosave("file", sendMenus),
+  autosaveFolder: () => toggleAutosave("folder", sendMenus),
 };
 for (const name of ["undo", "redo", "selectAll", "find", "replace", "goToLine", "bold", "italic", "code", "link", "indent", "outdent"]) {
   commands[name] = () => tabs.active && views.editor.run(name);

@@ -5,6 +5,7 @@ import { api, problem } from "./api.js";
 import { status } from "./statusBar.js";
 import { setNotice } from "./notices.js";
 import { showTab, showTabs } from "./tabStrip.js";
+import { tabSaved } from "./remember.js";
 
 const decoder = new TextDecoder("utf-8");
 
@@ -64,6 +65,7 @@ function takeText(tab, text, version) {
   tab.toldVersion = null;
   tab.notice = null;
   showTabs();
+  tabSaved(tab);
 }
 
 export async function reloadTab(tab) {

@@ -21,11 +21,13 @@ import { applyLook } from "./appearance.js";
 import { settingsExtras } from "./settingsDialog.js";
 import { updatesAtLaunch } from "./updates.js";
 import { templatesSettings } from "./templates.js";
+import { startRemembering, viewChanged } from "./remember.js";
+import { renderAutosaveRules, autosaveSettingsChanged } from "./autosave.js";
 
 window.Quillmarsh = programCalls;
 
 views.treeView = new TreeView($("tree"), { onOpen: (path) => openDocument({ path }) });
-views.editor = new Editor($("editor"), { onChange: documentChanged, onSelection: showPosition });
+views.editor = new Editor($("editor"), { onChange: documentChanged, onSelection: (state) => { showPosition(state); viewChanged(); } });
 const pictures = previewPictures($("preview"), {
   shownTab: () => views.shownTab,
   addressOf: (tab) => ((tab.path || tab.file) && reachable(tab) ? addressOf(tab) : null),
@@ -47,8 +49,10 @@ showNothing();
 refreshRecent();
 refreshTree();
 settingsExtras.sections.push(templatesSettings);
+settingsExtras.fillAutosaveRules = renderAutosaveRules;
 onSettings((values) => {
   applyLook(values);
+  autosaveSettingsChanged(values);
   sendMenus();
 });
 const launchSettings = loadSettings();
@@ -57,5 +61,6 @@ api("GET", "/api/build").then(async ({ ok, json }) => {
   await launchSettings;
   if (ok) updatesAtLaunch(json.version);
 });
-// Documents handed to the program at launch may have arrived before this page could be told.
-programCalls.openRequested();
+// Documents handed to the program at launch may have arrived before this page
+// could be told; they open after the last session, if that comes back.
+startRemembering(() => programCalls.openRequested());

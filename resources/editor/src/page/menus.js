@@ -38,6 +38,8 @@ export const commandIds = {
   about: "m5.1",
   checkUpdates: "m5.2",
   settings: "m2.7",
+  autosaveDocument: "m2.20",
+  autosaveFolder: "m2.21",
 };
 
 const recentPrefix = "m1.3.";
@@ -53,7 +55,8 @@ export function commandOf(id) {
   return Object.keys(commandIds).find((name) => commandIds[name] === id) || null;
 }
 
-// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode, templates }
+// view: { product, hasDoc, hasFolder, tabCount, recent: [{name, kind, index, missing}], sidebar, wrap, lineNumbers, previewMode, templates,
+//         autosave: {enabled, document, folder} }
 export function buildMenus(view) {
   const ids = commandIds;
   const doc = !!view.hasDoc;
@@ -98,6 +101,8 @@ export function buildMenus(view) {
       { sep: true },
       // Its key is the program's own Settings item's.
       { label: "Settings\u2026", id: ids.settings },
+      { label: "Auto-Save This Document", id: ids.autosaveDocument, enabled: !!view.autosave?.enabled, checked: !!view.autosave?.document },
+      { label: "Auto-Save This Folder", id: ids.autosaveFolder, enabled: !!view.autosave?.enabled, checked: !!view.autosave?.folder },
     ] },
     { label: "View", items: [
       { label: "Show Sidebar", id: ids.sidebar, key: "Cmd+Shift+B", checked: !!view.sidebar },

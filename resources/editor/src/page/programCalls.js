@@ -10,6 +10,7 @@ import { checkVersions } from "./saving.js";
 import { refreshTree } from "./folder.js";
 import { openRecent } from "./recent.js";
 import { commands, about } from "./commands.js";
+import { holdSession, releaseSession } from "./sessionMemory.js";
 
 let quitting = false;
 
@@ -20,9 +21,11 @@ export const programCalls = {
     quitting = true;
     setTimeout(async () => {
       try {
+        // What is open now is the session to come back to, not the empty strip closing leaves.
+        await holdSession();
         const order = [...tabs.unsaved(), ...tabs.list.filter((tab) => !tab.dirty)];
         for (const tab of order) {
-          if (!(await closeTab(tab))) return;
+          if (!(await closeTab(tab))) return releaseSession();
         }
         await api("POST", "/api/quit");
       } finally {

@@ -11,6 +11,7 @@ import { status } from "./statusBar.js";
 import { setNotice } from "./notices.js";
 import { showTabs } from "./tabStrip.js";
 import { readDocument, reloadTab } from "./documents.js";
+import { tabSaved } from "./remember.js";
 
 // Saves of one tab run one after another: a second Ctrl+S while the first is
 // under way then sends the version the first one made, not the stale one.
@@ -46,6 +47,7 @@ async function saveNow(tab, { overwrite = false } = {}) {
     tab.toldVersion = null;
     tab.notice = null;
     showTabs();
+    tabSaved(tab);
     status(`Saved ${tab.name}${answer.json.backup ? "; the earlier version is in Backups" : ""}`);
     return true;
   }

@@ -7,6 +7,8 @@ import { scheduleCounts, showPosition } from "./statusBar.js";
 import { showNotice } from "./notices.js";
 import { save } from "./saving.js";
 import { sendMenus } from "./commands.js";
+import { textChanged, tabClosed, viewChanged } from "./remember.js";
+import { showScrollOf, rememberScrollOf } from "./sessionMemory.js";
 
 let dirtyTimer = 0;
 export function documentChanged(update) {
@@ -18,6 +20,7 @@ export function documentChanged(update) {
   }
   scheduleCounts();
   views.preview.changed(update);
+  textChanged(tab);
   // Undoing back to the saved text makes the tab clean again; compared once typing pauses.
   clearTimeout(dirtyTimer);
   dirtyTimer = setTimeout(() => {
@@ -77,6 +80,7 @@ export function showTabs() {
   showNotice();
   views.treeView.setCurrent(tab && tab.path && tab.folder === state.folder ? tab.path : null);
   sendMenus();
+  viewChanged();
 }
 
 // Shows a tab in the editor, keeping the state of the one it replaces (unless
@@ -84,8 +88,12 @@ export function showTabs() {
 export function showTab(tab, { focusTab = false } = {}) {
   if (!tab) return;
   const { editor } = views;
-  if (views.shownTab !== tab) {
-    if (views.shownTab && tabs.byId(views.shownTab.id)) views.shownTab.state = editor.view.state;
+  const switched = views.shownTab !== tab;
+  if (switched) {
+    if (views.shownTab && tabs.byId(views.shownTab.id)) {
+      views.shownTab.state = editor.view.state;
+      rememberScrollOf(views.shownTab);
+    }
     editor.show(tab.state);
     views.shownTab = tab;
     views.preview.reset();
@@ -96,6 +104,8 @@ export function showTab(tab, { focusTab = false } = {}) {
   scheduleCounts();
   if (focusTab) document.querySelector(`#tabs [data-tab="${tab.id}"]`)?.focus();
   else editor.view.focus();
+  // After the focus, which may scroll to the selection of the state just shown.
+  if (switched) showScrollOf(tab);
 }
 
 export function showNothing() {
@@ -136,5 +146,6 @@ export async function closeTab(tab) {
     tabs.remove(tab.id);
     showTabs();
   }
+  tabClosed(tab);
   return true;
 }

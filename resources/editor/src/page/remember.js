@@ -1,0 +1,42 @@
+// Where the page's remembering (recovery, session, auto-save) hears about
+// edits, saves and closed tabs, and how it starts at launch.
+import { views } from "./session.js";
+import { api } from "./api.js";
+import { recoveryChanged, forget, offerRecovery } from "./recovery.js";
+import { sessionChanged, startSession, watchScrolling } from "./sessionMemory.js";
+import { autosaveChanged, autosaveForget, setAutosaveDelay } from "./autosave.js";
+
+export function textChanged(tab) {
+  recoveryChanged(tab);
+  autosaveChanged(tab);
+}
+
+// Saved, or its text replaced by the one on disk: the kept text is not needed.
+export function tabSaved(tab) {
+  forget(tab);
+}
+
+// Closed without saving or after it: its kept text is not needed any more.
+export function tabClosed(tab) {
+  autosaveForget(tab);
+  forget(tab);
+}
+
+export function viewChanged() {
+  sessionChanged();
+}
+
+// At launch: whatever an earlier launch left unsaved is offered (a notice,
+// never waiting behind the question about the last session); the settings say
+// whether the last session comes back; documents handed to the program open
+// after it (and so are shown).
+export async function startRemembering(openRequested) {
+  const answer = await api("GET", "/api/settings");
+  const settings = answer.ok && answer.json ? answer.json : {};
+  setAutosaveDelay(settings.autosaveDelay);
+  watchScrolling();
+  await offerRecovery();
+  await startSession(settings.startup);
+  await openRequested();
+  if (views.shownTab) sessionChanged();
+}
