@@ -5,6 +5,6 @@ export function textChanged() {}
 export function tabSaved() {}
 export function tabClosed() {}
 export function viewChanged() {}
-export async function startRemembering(openRequested) {
+export async function startRemembering(launchSettings, openRequested) {
   await openRequested();
 }

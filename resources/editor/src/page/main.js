@@ -63,4 +63,4 @@ api("GET", "/api/build").then(async ({ ok, json }) => {
 });
 // Documents handed to the program at launch may have arrived before this page
 // could be told; they open after the last session, if that comes back.
-startRemembering(() => programCalls.openRequested());
+startRemembering(launchSettings, () => programCalls.openRequested());

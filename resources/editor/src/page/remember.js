@@ -1,10 +1,9 @@
 // Where the page's remembering (recovery, session, auto-save) hears about
 // edits, saves and closed tabs, and how it starts at launch.
 import { views } from "./session.js";
-import { api } from "./api.js";
 import { recoveryChanged, forget, offerRecovery } from "./recovery.js";
 import { sessionChanged, startSession, watchScrolling } from "./sessionMemory.js";
-import { autosaveChanged, autosaveForget, setAutosaveDelay } from "./autosave.js";
+import { autosaveChanged, autosaveForget } from "./autosave.js";
 
 export function textChanged(tab) {
   recoveryChanged(tab);
@@ -30,10 +29,11 @@ export function viewChanged() {
 // never waiting behind the question about the last session); the settings say
 // whether the last session comes back; documents handed to the program open
 // after it (and so are shown).
-export async function startRemembering(openRequested) {
-  const answer = await api("GET", "/api/settings");
+// `launchSettings` is the page's one read of the settings at launch (its
+// answer); the auto-save delay follows them through the settings listeners.
+export async function startRemembering(launchSettings, openRequested) {
+  const answer = await launchSettings;
   const settings = answer.ok && answer.json ? answer.json : {};
-  setAutosaveDelay(settings.autosaveDelay);
   watchScrolling();
   await offerRecovery();
   await startSession(settings.startup);
