@@ -1295,6 +1295,23 @@ class RecoveryAfterACrash(unittest.TestCase):
                       "deleted.md": numbered_lines("Deleted", 50) + "Typed into the deleted one."}
             wait_until(lambda: {entry["name"]: entry["text"] for entry in recovery_entries(desktop).values()} == wanted,
                        what="both unsaved texts kept")
+            # Edits after a keep reach the next one: at the top, and a line broken in the middle.
+            driver.execute("window.keepsPostedByThePage = 0; const fetchAsBefore = window.fetch;"
+                           "window.fetch = (url, init) => { if (String(url).startsWith('/api/recovery') && init?.method === 'POST'"
+                           " && !String(url).includes('clear')) window.keepsPostedByThePage++; return fetchAsBefore(url, init); };")
+            program.key(window, "ctrl+Home")
+            program.desktop.xdotool("type", "--delay", "20", "Top. ")
+            for key in ("Down", "Down", "End", "Return"):
+                program.key(window, key)
+            program.desktop.xdotool("type", "--delay", "20", "Inserted.")
+            lines = ("Top. " + wanted["kept.md"]).split("\n")
+            wanted["kept.md"] = "\n".join(lines[:3] + ["Inserted."] + lines[3:])
+            wait_until(lambda: driver.execute(EDITOR_VIEW + "return view.state.doc.toString()") == wanted["kept.md"],
+                       what="the edits in the editor")
+            wait_until(lambda: {entry["name"]: entry["text"] for entry in recovery_entries(desktop).values()} == wanted,
+                       what="the edits after the first keep kept")
+            # The worker sent them: the page's own thread posted no keep.
+            self.assertEqual(driver.execute("return window.keepsPostedByThePage"), 0)
             program.process.kill()
             program.wait_for_exit()
             program.close()

@@ -29,9 +29,10 @@ const common = {
 const result = await esbuild.build({ ...common, entryPoints: { app: "page/main.js" }, format: "esm" });
 
 // The preview's renderer runs in a worker of its own, a classic script.
+// So does the keeper of unsaved texts.
 const worker = await esbuild.build({
   ...common,
-  entryPoints: { "preview-worker": "page/previewWorker.js" },
+  entryPoints: { "preview-worker": "page/previewWorker.js", "keeper-worker": "page/keeperWorker.js" },
   format: "iife",
 });
 

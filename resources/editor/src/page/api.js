@@ -2,7 +2,7 @@
 // and the "quillmarsh" message channel. Bodies are strings or byte arrays,
 // never Blobs, which the program's scheme handler reads safely.
 
-const token = document.querySelector('meta[name="quillmarsh-token"]')?.content || "";
+export const token = document.querySelector('meta[name="quillmarsh-token"]')?.content || "";
 
 export function post(message) {
   try {

@@ -3,7 +3,7 @@
 // on), and the entries left by a launch that ended without saving are offered
 // at the next one.
 import { $, state, tabs, views, textOf } from "./session.js";
-import { api, problem } from "./api.js";
+import { api, problem, token } from "./api.js";
 import { el } from "./dom.js";
 import { PauseTimer } from "./pauseTimer.js";
 import { newRecoveryId, keepBody } from "./rememberRules.js";
@@ -11,9 +11,24 @@ import { status } from "./statusBar.js";
 import { showTab } from "./tabStrip.js";
 import { openDocument } from "./documents.js";
 import { autosaveWillSave } from "./autosave.js";
+import { Keeper } from "./keeper.js";
 
 export const keepPause = 1000;
 export const keepAtMost = 5000;
+
+// Keeps go through a worker that holds a copy of each text (see keeper.js);
+// without one, the page sends them itself.
+function startKeeper() {
+  let worker = null;
+  try {
+    worker = new Worker("/web/keeper-worker.js");
+    worker.postMessage({ kind: "token", token });
+  } catch {
+    worker = null;
+  }
+  return new Keeper(worker, (body) => api("POST", "/api/recovery", { body }));
+}
+const keeper = startKeeper();
 
 // Keeps and clears of one tab run one after another, so that a clear made on
 // saving is never overtaken by a keep still on its way.
@@ -32,10 +47,10 @@ async function keep(id, { paused = false } = {}) {
   tab.keepLeftToAutosave = paused && autosaveWillSave(tab);
   if (tab.keepLeftToAutosave) return;
   tab.recoveryId ||= newRecoveryId();
-  // One copy of the text per keep, never one per key.
-  const body = JSON.stringify(keepBody(tab, textOf(tab).toString(), state.folder));
   await queue(tab, async () => {
-    const answer = await api("POST", "/api/recovery", { body });
+    // Saved or closed while an earlier keep or clear was on its way: nothing to keep.
+    if (!tab.dirty || !tabs.byId(id)) return;
+    const answer = await keeper.keep(tab, textOf(tab), keepBody(tab, "", state.folder));
     if (answer.ok) tab.recoveryKept = true;
     else status(`The unsaved text of ${tab.name} could not be kept for recovery: ${problem(answer)}`);
   });
@@ -49,9 +64,16 @@ export function keepNow(tab) {
   return keep(tab.id);
 }
 
-// The shown tab's text changed.
-export function recoveryChanged(tab) {
-  if (tab) timer.changed(tab.id);
+// The shown tab's text changed (by `update`, when the editor made the change).
+export function recoveryChanged(tab, update) {
+  if (!tab) return;
+  if (update) keeper.changed(tab, update);
+  timer.changed(tab.id);
+}
+
+// The tab is gone: so is the worker's copy of its text.
+export function dropKeptText(tab) {
+  keeper.drop(tab);
 }
 
 // The tab's text is on disk now or thrown away: its entry goes. A tab still

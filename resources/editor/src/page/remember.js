@@ -1,12 +1,13 @@
 // Where the page's remembering (recovery, session, auto-save) hears about
 // edits, saves and closed tabs, and how it starts at launch.
 import { views } from "./session.js";
-import { recoveryChanged, forget, offerRecovery } from "./recovery.js";
+import { recoveryChanged, forget, offerRecovery, dropKeptText } from "./recovery.js";
 import { sessionChanged, startSession, watchScrolling } from "./sessionMemory.js";
 import { autosaveChanged, autosaveForget } from "./autosave.js";
 
-export function textChanged(tab) {
-  recoveryChanged(tab);
+// `update`: the editor's update that changed the shown tab's text.
+export function textChanged(tab, update) {
+  recoveryChanged(tab, update);
   autosaveChanged(tab);
 }
 
@@ -19,6 +20,7 @@ export function tabSaved(tab) {
 export function tabClosed(tab) {
   autosaveForget(tab);
   forget(tab);
+  dropKeptText(tab);
 }
 
 export function viewChanged() {

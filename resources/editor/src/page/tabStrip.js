@@ -20,7 +20,7 @@ export function documentChanged(update) {
   }
   scheduleCounts();
   views.preview.changed(update);
-  textChanged(tab);
+  textChanged(tab, update);
   // Undoing back to the saved text makes the tab clean again; compared once typing pauses.
   clearTimeout(dirtyTimer);
   dirtyTimer = setTimeout(() => {
