@@ -288,20 +288,22 @@ private:
                 else if (happened[b]) ordered = ordered && needsHappened;
             }
             if (!ordered) continue;
-            visitContents(cut, changes, happened, visit);
+            visitContents(cut, changes, durable, happened, visit);
         }
     }
 
     // The names after the chosen changes, then every combination of the bytes
     // their files may hold.
-    void visitContents(std::size_t cut, const std::vector<std::size_t>& changes, const std::vector<bool>& happened,
+    void visitContents(std::size_t cut, const std::vector<std::size_t>& changes, const std::vector<bool>& durable,
+                       const std::vector<bool>& happened,
                        const std::function<void(const Tree&, const std::string&)>& visit) const {
         std::set<std::string> folders = before_.folders;
         std::map<std::string, int> names = initialNames_;
         std::string story = "power cut before step " + std::to_string(cut) + " of " + std::to_string(steps_.size());
         for (std::size_t i = 0; i < changes.size(); ++i) {
             const Step& step = steps_[changes[i]];
-            story += "\n  " + std::string(happened[i] ? "[on disk] " : "[lost]    ") + step.told;
+            story += "\n  " + std::string(happened[i] ? "[on disk] " : durable[i] ? "[gone with its folder] " : "[lost] ") +
+                     step.told;
             if (!happened[i]) continue;
             switch (step.kind) {
                 case Kind::create: names[step.path] = step.file; break;
@@ -566,7 +568,18 @@ TEST(CrashStates, SkippedFolderFlushLosesAnAcknowledgedKeep) {
 
 // --- a file a plugin creates beside one of the same name --------------------------
 
-TEST(CrashStates, PluginCreateNeverShowsAPartFileOrTouchesTheOther) {
+struct CreateCase {
+    const char* name;
+    // The file system cannot rename without replacing, so the new name is a hard link.
+    bool viaLink;
+};
+
+void PrintTo(const CreateCase& c, std::ostream* out) { *out << c.name; }
+
+class CrashStatesOfPluginCreate : public testing::TestWithParam<CreateCase> {};
+
+TEST_P(CrashStatesOfPluginCreate, NeverShowsAPartFileOrTouchesTheOther) {
+    const CreateCase& c = GetParam();
     const std::string theirs = "written before\n";
     const std::string mine = "created by the plugin\n";
     TempDir dir;
@@ -574,8 +587,11 @@ TEST(CrashStates, PluginCreateNeverShowsAPartFileOrTouchesTheOther) {
     std::string created;
 
     auto findings = powerCuts(
-        "plugin create", dir.path(),
+        std::string("plugin create, ") + c.name, dir.path(),
         [&] {
+            std::optional<FaultInjection> noRenameWithoutReplacing;
+            if (c.viaLink) noRenameWithoutReplacing.emplace(SysCall::renameNoReplace, 1, EINVAL,
+                                                            FaultInjection::Repeat::always);
             created = PluginFolder::create(dir / "plugin", "Note", mine);
             return true;
         },
@@ -592,6 +608,11 @@ TEST(CrashStates, PluginCreateNeverShowsAPartFileOrTouchesTheOther) {
     EXPECT_EQ(created, "Note 2.md");
     EXPECT_EQ(findings.broken, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, CrashStatesOfPluginCreate,
+                         testing::Values(CreateCase{"RenameWithoutReplacing", false},
+                                         CreateCase{"HardLink", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- a remembered-state file --------------------------------------------------
 
