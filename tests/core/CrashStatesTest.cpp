@@ -15,7 +15,8 @@
 //  - A name made, changed or removed in a folder (create, rename, link,
 //    unlink, mkdir, rmdir) is on storage once an fsync of that folder (of
 //    both, for a rename between folders) has returned; before that it may or
-//    may not have happened, independently of the file's bytes.
+//    may not have happened, independently of the file's bytes. A name on
+//    storage in a folder whose own name was lost is gone with that folder.
 //  - Name changes not yet on storage may have happened in any combination
 //    that keeps the order per name: a later change of a name (or of a name
 //    inside a new folder) never survives without the earlier ones.
