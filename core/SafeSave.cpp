@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 #include <tuple>
 #include <unistd.h>
+#include <vector>
 
 #include "core/Backups.hpp"
 #include "core/Dispatch.hpp"
@@ -101,12 +102,26 @@ bool holdsOld(const Target& target) {
     }
 }
 
+// The folders that making `path` will create, innermost first.
+std::vector<std::string> missingFolders(const std::string& path) {
+    std::vector<std::string> missing;
+    struct stat status;
+    for (std::string at = path; !at.empty() && at != "/" && at != "." && ::lstat(at.c_str(), &status) != 0;
+         at = FileWrite::parentFolder(at)) {
+        missing.push_back(at);
+    }
+    return missing;
+}
+
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
     std::string base = Files::replacementBase();
     if (base.empty()) notSaved(ENOENT);
-    if (auto made = FileWrite::makeFolders(base, 0700); !made) notSaved(made.error);
     std::string folder = base + "/save-" + randomName(randomUUID);
+    // Every folder made on the way to the copy, the copy's own included.
+    std::vector<std::string> made = missingFolders(base);
+    made.insert(made.begin(), folder);
+    if (auto madeBase = FileWrite::makeFolders(base, 0700); !madeBase) notSaved(madeBase.error);
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
     std::string partial = folder + "/" + Files::partialCopyName;
     std::string copy = folder + "/" + target.name;
@@ -129,10 +144,19 @@ void replacementFolder(const std::string& bytes, const Target& target) {
         notSaved(error);
     }
     // The copy's name must be on storage before the document is touched: it
-    // is what tells a whole copy from a cut-off one after a crash.
+    // is what tells a whole copy from a cut-off one after a crash. So must
+    // the names of the folders that lead to it: a power cut that takes the
+    // new folder's name takes the copy with it, while the document may
+    // already be half overwritten.
     if (auto flushed = FileWrite::flushFolder(folder); !flushed) {
         removeCopy();
         notSaved(flushed.error);
+    }
+    for (const std::string& newFolder : made) {
+        if (auto flushed = FileWrite::flushFolder(FileWrite::parentFolder(newFolder)); !flushed) {
+            removeCopy();
+            notSaved(flushed.error);
+        }
     }
 
     if (target.exists) {
