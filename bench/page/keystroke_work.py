@@ -6,7 +6,9 @@ the same program, each on a desktop of its own, rounds alternating.
 
 The work is the time the page's main thread was busy from the first key until
 everything the keys led to had run (see probe.js), divided by the keys. The
-bare editor is given the size and type of ours, so both draw as many lines.
+bare editor is given the size, type and line wrapping of ours, so both draw
+as many lines (CodeMirror wraps by the content's white-space style, which is
+all its wrapping extension sets).
 """
 
 import contextlib
@@ -59,12 +61,13 @@ def main():
         stack.callback(bare_tree.close)
         ours = stack.enter_context(bench.running(ours_tree, document))
         bare = stack.enter_context(bench.running(bare_tree, document))
-        # The bare editor takes the size and type ours has.
+        # The bare editor takes the size, type and wrapping ours has.
         look = ours[1].driver.execute("""
             const scroller = document.querySelector('.cm-scroller').getBoundingClientRect();
             const type = getComputedStyle(document.querySelector('.cm-content'));
             return {width: scroller.width, height: scroller.height, family: type.fontFamily,
-                    size: type.fontSize, line: type.lineHeight};""")
+                    size: type.fontSize, line: type.lineHeight, whiteSpace: type.whiteSpace,
+                    wordBreak: type.wordBreak, overflowWrap: type.overflowWrap};""")
         bare[1].driver.execute("""
             const [look] = arguments;
             const editor = document.getElementById('editor');
@@ -73,7 +76,10 @@ def main():
             const content = document.querySelector('.cm-content');
             content.style.fontFamily = look.family;
             content.style.fontSize = look.size;
-            content.style.lineHeight = look.line;""", look)
+            content.style.lineHeight = look.line;
+            content.style.whiteSpace = look.whiteSpace;
+            content.style.wordBreak = look.wordBreak;
+            content.style.overflowWrap = look.overflowWrap;""", look)
         ways = {"ours": ours, "bare": bare}
         for name, (_, program, window) in ways.items():
             if not bench.wait_quiet(program.driver):
