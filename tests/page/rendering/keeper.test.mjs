@@ -63,6 +63,17 @@ test("the worker keeps what the editor shows: after edits, after a text replaced
     assert.equal(sent.at(-1).text, state.doc.toString(), JSON.stringify(changes));
     assert.equal(sent.at(-1).how, "worker");
   }
+  // A burst of edits between two keeps goes as one change.
+  const before = messages.length;
+  for (const changes of [{ from: 3, insert: "a" }, { from: 4, insert: "b" }, { from: 1, to: 2 }]) {
+    const update = edit(state, changes);
+    keeper.changed(tab, update);
+    state = update.state;
+  }
+  assert.equal(messages.length, before, "nothing is posted per key");
+  await keeper.keep(tab, state.doc, fields);
+  assert.equal(sent.at(-1).text, state.doc.toString());
+  assert.equal(messages.slice(before).filter((message) => message.kind === "changes").length, 1);
   assert.equal(seeds(), 1, "edits go as changes, the text is not sent again");
   assert.ok(messages.filter((message) => message.kind === "changes").every((message) => JSON.stringify(message).length < 200));
 

@@ -1,6 +1,6 @@
-// The page's side of keeping unsaved texts: the shown tab's edits go to the
-// keeper worker as they happen (a few bytes per key), and a keep asks the
-// worker to send its copy. Its copy is known to match while the editor's text
+// The page's side of keeping unsaved texts: the shown tab's edits are gathered
+// into one change (a few bytes per key, nothing posted), handed to the keeper
+// worker with the next keep, and the worker sends its copy. Its copy is known to match while the editor's text
 // is the very object last sent; any other text (a hidden tab replaced from
 // disk, say) is sent whole again first, so the copy never drifts.
 
@@ -35,10 +35,11 @@ export class Keeper {
   changed(tab, update) {
     if (!this.port || !tab.keptText) return;
     if (update.startState.doc === tab.keptText) {
-      this.port.postMessage({ kind: "changes", tab: tab.id, changes: update.changes.toJSON() });
+      tab.keptChanges = tab.keptChanges ? tab.keptChanges.compose(update.changes) : update.changes;
       tab.keptText = update.state.doc;
     } else {
       tab.keptText = null;
+      tab.keptChanges = null;
     }
   }
 
@@ -48,7 +49,10 @@ export class Keeper {
     if (tab.keptText !== doc) {
       this.port.postMessage({ kind: "seed", tab: tab.id, text: doc.toString() });
       tab.keptText = doc;
+    } else if (tab.keptChanges) {
+      this.port.postMessage({ kind: "changes", tab: tab.id, changes: tab.keptChanges.toJSON() });
     }
+    tab.keptChanges = null;
     const call = this.nextCall++;
     const answered = new Promise((settle) => this.calls.set(call, settle));
     this.port.postMessage({ kind: "keep", call, tab: tab.id, length: doc.length, fields });
@@ -56,6 +60,7 @@ export class Keeper {
       if (!answer.stale) return answer;
       // Out of step after all: sent whole, once.
       tab.keptText = null;
+      tab.keptChanges = null;
       return this.direct(JSON.stringify({ ...fields, text: doc.toString() }));
     });
   }
@@ -63,5 +68,6 @@ export class Keeper {
   drop(tab) {
     if (this.port && tab.keptText) this.port.postMessage({ kind: "drop", tab: tab.id });
     tab.keptText = null;
+    tab.keptChanges = null;
   }
 }
