@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Runs the kill tests with many kills per route: scripts/crash.sh [count]
 # (default 1000). QUILLMARSH_CRASH_SEED replays a run whose seed a failure
-# printed. Builds what the tests need into build/ first.
+# printed. Builds what the tests need into build/ first. Start no other build
+# of build/ while it runs: it copies the editor folder again under consoles
+# being started, which then fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 count="${1:-1000}"

@@ -212,6 +212,8 @@ struct Route {
     int kills;
 };
 
+void PrintTo(const Route& route, std::ostream* out) { *out << route.name; }
+
 class Crash : public testing::TestWithParam<Route> {};
 
 TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
