@@ -44,9 +44,11 @@ void RecoveryRoutes::addRoutes(RouteTable& table) {
 }
 
 std::optional<std::string> RecoveryRoutes::documentOf(const KeepBody& body) const {
-    // Judged on the text alone: the document need not exist, and a keep must
-    // never wait on the disk beyond writing the entry.
-    if (body.path) return Files::lexical(*body.path, folder_.current());
+    // Judged where it really lies, links followed: the location is opened
+    // again later, by handle when it is not inside the folder then, so a path
+    // through a link out of the folder must not be kept. The document need
+    // not exist yet.
+    if (body.path) return Files::resolve(*body.path, folder_.current());
     if (body.file) {
         // An unknown handle names no document: the text is still worth keeping.
         auto handles = handles_.current();

@@ -8,11 +8,16 @@ QuitProtocol::Decision QuitProtocol::shouldTerminate() {
         return Decision::terminateNow;
     }
     appLog().add("quit: requested, asking the page");
+    queryOpen_ = true;
     return Decision::askPage;
 }
 
 QuitProtocol::Next QuitProtocol::pageAnswered(const std::optional<std::string>& answer, bool failed,
                                               bool hasPageURL) {
+    // The page closed its tabs before this answer came: the line is written
+    // and the program is on its way out.
+    if (!queryOpen_ && approved_) return Next::waitForPage;
+    queryOpen_ = false;
     bool known = answer && (*answer == "asked" || *answer == "no-page");
     appLog().add("quit: page answered " + (known ? *answer : std::string("nothing")) +
                  (failed ? " with an error" : ""));
@@ -31,6 +36,12 @@ bool QuitProtocol::fallbackDismissed(bool quitAnyway) {
 }
 
 void QuitProtocol::pageClosedTabs() {
+    if (queryOpen_) {
+        // Only a page that took the question closes its tabs while it is
+        // open; the script answers "asked" once the page's handler returns.
+        appLog().add("quit: page answered asked");
+        queryOpen_ = false;
+    }
     appLog().add("quit: page closed its tabs");
     approved_ = true;
 }

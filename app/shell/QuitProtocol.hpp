@@ -18,12 +18,16 @@ public:
 
     // The quit query's outcome: its result when that was text, whether the
     // evaluation reported an error, and whether the view has a page at all.
+    // An answer arriving after the page already closed its tabs for that
+    // query changes nothing and is not logged again.
     Next pageAnswered(const std::optional<std::string>& answer, bool failed, bool hasPageURL);
 
     // The fallback alert was dismissed; true when the program should now end.
     bool fallbackDismissed(bool quitAnyway);
 
-    // The page sent POST /api/quit after closing its tabs.
+    // The page sent POST /api/quit after closing its tabs. A page may do so
+    // before the quit query's own answer arrives: that answer is logged here,
+    // as the program may end before it comes.
     void pageClosedTabs();
 
     // Lets the next request through without asking (the failed start, "Quit Anyway").
@@ -32,4 +36,6 @@ public:
 
 private:
     bool approved_ = false;
+    // A quit query was run and its answer has not arrived yet.
+    bool queryOpen_ = false;
 };

@@ -6,6 +6,9 @@
 // The replacement-folder route (a folder that takes no new names) writes the
 // document in place, which a kill can cut off; there the whole new text must
 // then be in the route's private copy, which the next launch keeps in Backups.
+//
+// The seed is printed; QUILLMARSH_CRASH_SEED replays a run and
+// QUILLMARSH_CRASH_KILLS sets the kills per route (scripts/crash.sh).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -16,7 +19,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <random>
 
 #include <nlohmann/json.hpp>
@@ -187,17 +192,35 @@ void clearLeftovers(const TempDir& home) {
     fs::remove_all(home / "cache/Quillmarsh");
 }
 
+unsigned long long chooseSeed() {
+    if (const char* given = std::getenv("QUILLMARSH_CRASH_SEED")) return std::strtoull(given, nullptr, 10);
+    return std::random_device{}();
+}
+
+// The kills per route: the route's own count unless a longer (or shorter) run
+// is asked for.
+int chooseKills(int routeKills) {
+    const char* given = std::getenv("QUILLMARSH_CRASH_KILLS");
+    if (!given) return routeKills;
+    int kills = std::atoi(given);
+    return kills > 0 ? kills : routeKills;
+}
+
 struct Route {
     const char* name;
     bool viaReplacementFolder;
     int kills;
 };
 
+void PrintTo(const Route& route, std::ostream* out) { *out << route.name; }
+
 class Crash : public testing::TestWithParam<Route> {};
 
 TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
     const Route& route = GetParam();
-    auto seed = std::random_device{}();
+    const unsigned long long seed = chooseSeed();
+    const int kills = chooseKills(route.kills);
+    std::cout << route.name << " seed " << seed << " (QUILLMARSH_CRASH_SEED replays it)\n";
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
     // A console killed while it reads its input must not take the test with it.
@@ -227,7 +250,7 @@ TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
     int newUnanswered = 0;
     int answered = 0;
     int cutOff = 0;
-    for (int run = 0; run < route.kills; ++run) {
+    for (int run = 0; run < kills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         std::string before = versionOnDisk(doc);
         std::string text = randomText(random, documentBytes);
@@ -256,7 +279,7 @@ TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
     RecordProperty("newUnanswered", newUnanswered);
     RecordProperty("answered", answered);
     RecordProperty("cutOff", cutOff);
-    std::cout << route.name << " kills: " << keptOld << " left the old version, " << newUnanswered
+    std::cout << route.name << " kills: " << kills << ": " << keptOld << " left the old version, " << newUnanswered
               << " the new one before its answer, " << answered << " after it, " << cutOff
               << " a cut-off document with the whole new text kept aside\n";
 }

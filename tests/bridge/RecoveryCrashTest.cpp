@@ -5,7 +5,8 @@
 // cut off, never an older text than one whose keep was answered), and once
 // any keep was answered the entry must exist.
 //
-// The seed is printed; QUILLMARSH_RECOVERY_CRASH_SEED replays a run.
+// The seed is printed; QUILLMARSH_RECOVERY_CRASH_SEED (or QUILLMARSH_CRASH_SEED)
+// replays a run and QUILLMARSH_CRASH_KILLS sets the number of kills.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -207,12 +208,21 @@ int clearTemporaries(const std::string& folder) {
 }
 
 unsigned long long chooseSeed() {
-    if (const char* given = std::getenv("QUILLMARSH_RECOVERY_CRASH_SEED")) return std::strtoull(given, nullptr, 10);
+    for (const char* name : {"QUILLMARSH_RECOVERY_CRASH_SEED", "QUILLMARSH_CRASH_SEED"}) {
+        if (const char* given = std::getenv(name)) return std::strtoull(given, nullptr, 10);
+    }
     return std::random_device{}();
+}
+
+int chooseKills() {
+    const char* given = std::getenv("QUILLMARSH_CRASH_KILLS");
+    int kills = given ? std::atoi(given) : 0;
+    return kills > 0 ? kills : killCount;
 }
 
 TEST(RecoveryCrash, AKilledKeepLeavesOneWholeTextAndKeepsWhatItAnswered) {
     const unsigned long long seed = chooseSeed();
+    const int kills = chooseKills();
     std::cout << "seed " << seed << " (QUILLMARSH_RECOVERY_CRASH_SEED replays it)\n";
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
@@ -241,7 +251,7 @@ TEST(RecoveryCrash, AKilledKeepLeavesOneWholeTextAndKeepsWhatItAnswered) {
     bool everAnswered = false;
     long long lastAnswered = -1;
     int beforeAnyKeep = 0, atAnsweredText = 0, atLaterText = 0, temporariesLeft = 0;
-    for (int run = 0; run < killCount; ++run) {
+    for (int run = 0; run < kills; ++run) {
         SCOPED_TRACE("run " + std::to_string(run));
         auto delay = std::chrono::microseconds(std::uniform_int_distribution<long long>(0, span)(random));
         long long before = entryOrder(entryFile, sent);
@@ -264,7 +274,7 @@ TEST(RecoveryCrash, AKilledKeepLeavesOneWholeTextAndKeepsWhatItAnswered) {
         (now == before ? beforeAnyKeep : now == lastAnswered ? atAnsweredText : atLaterText)++;
         temporariesLeft += clearTemporaries(folder);
     }
-    std::cout << killCount << " kills within " << span / 1000 << " ms of the start: " << beforeAnyKeep
+    std::cout << "recovery kills: " << kills << " within " << span / 1000 << " ms of the start: " << beforeAnyKeep
               << " before the run's first keep replaced the entry, " << atAnsweredText
               << " at the last answered text, " << atLaterText << " at a text written but not yet answered; "
               << temporariesLeft

@@ -964,6 +964,29 @@ class QuitWhenTheSystemAsks(unittest.TestCase):
             launch.close()
 
 
+class QuitAnsweredAtOnce(unittest.TestCase):
+    def test_the_pages_answer_is_logged_before_the_program_ends(self):
+        launch = Launch()
+        try:
+            # The page's quit posts /api/quit and waits for its answer before it
+            # returns: the program ends before the quit query's answer arrives.
+            launch.driver.execute(
+                "window.Quillmarsh.quit = () => {"
+                "  const request = new XMLHttpRequest();"
+                "  request.open('POST', '/api/quit', false);"
+                "  const token = document.querySelector('meta[name=\"quillmarsh-token\"]').content;"
+                "  request.setRequestHeader('X-Quillmarsh-Token', token);"
+                "  request.send();"
+                "}")
+            launch.program.key(launch.window, "ctrl+q")
+            self.assertEqual(launch.program.wait_for_exit(), 0)
+            lines = launch.program.log_lines()
+            self.assertEqual([line for line in lines if line.startswith("quit: ")], QUIT_LINES)
+            self.assertLess(lines.index("quit: page answered asked"), len(lines) - 1)
+        finally:
+            launch.close()
+
+
 class WindowFrameRemembered(unittest.TestCase):
     def test_size_and_place_come_back_at_the_next_launch(self):
         desktop = Desktop()

@@ -23,6 +23,23 @@ TEST(QuitProtocol, ThePageClosesItsTabsThenTheProgramEnds) {
                                      "quit: page closed its tabs", "quit: approved, terminating"}));
 }
 
+TEST(QuitProtocol, APageClosingItsTabsBeforeItsAnswerArrivesIsLoggedInOrder) {
+    // The page posts /api/quit at once: the program ends before the quit
+    // query's answer arrives, so that answer's line is written with the post.
+    LogCapture log;
+    QuitProtocol quit;
+    EXPECT_EQ(quit.shouldTerminate(), Decision::askPage);
+    quit.pageClosedTabs();
+    EXPECT_EQ(quit.shouldTerminate(), Decision::terminateNow);
+    const Lines expected{"quit: requested, asking the page", "quit: page answered asked",
+                         "quit: page closed its tabs", "quit: approved, terminating"};
+    EXPECT_EQ(log.messages(), expected);
+    // Should the answer still arrive, it neither repeats the line nor stops the quit.
+    EXPECT_EQ(quit.pageAnswered("asked", false, true), Next::waitForPage);
+    EXPECT_TRUE(quit.approved());
+    EXPECT_EQ(log.messages(), expected);
+}
+
 TEST(QuitProtocol, APageThatNeverAnswersLeavesTheProgramOpenAndAsksAgain) {
     LogCapture log;
     QuitProtocol quit;
