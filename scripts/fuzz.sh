@@ -6,6 +6,7 @@
 # build-asan/fuzz/corpus/<Name>/ and is kept for the next run; the seeds in
 # tests/fuzz/corpus/ are only read. Findings land in build-asan/fuzz/findings/.
 #
+# `--only <Name>` runs one target (RequestFrame, PathRules, ...).
 # scripts/test-sanitized.sh calls it as `scripts/fuzz.sh --built --fresh 20`:
 # no build of its own, and a corpus started afresh from the seeds, so every CI
 # run asks the same of the code.
@@ -14,10 +15,12 @@ cd "$(dirname "$0")/.."
 
 build=1
 fresh=0
+only=
 while [ $# -gt 0 ]; do
   case "$1" in
     --built) build=0; shift ;;
     --fresh) fresh=1; shift ;;
+    --only) only=$2; shift 2 ;;
     *) break ;;
   esac
 done
@@ -41,18 +44,22 @@ fi
 status=0
 for target in "${targets[@]}"; do
   name=${target##*/fuzz_}
+  if [ -n "$only" ] && [ "$name" != "$only" ]; then continue; fi
   seeds=tests/fuzz/corpus/$name
   corpus=$work/corpus/$name
   log=$work/logs/$name.log
+  options=(-timeout=25 -artifact_prefix="$work/findings/$name-")
+  # The pieces of text the input is made of, so that mutations speak its language.
+  if [ -f "tests/fuzz/dict/$name.dict" ]; then options+=(-dict="tests/fuzz/dict/$name.dict"); fi
   if [ "$fresh" = 1 ]; then rm -rf "$corpus"; fi
   mkdir -p "$corpus"
   if [ -d "$seeds" ]; then cp -n "$seeds"/* "$corpus"/ 2>/dev/null || true; fi
 
   # Each seed once, then fuzzing for the time given. A single input may take
   # a while (a Bridge answering a few requests on a loaded machine), never 25 s.
-  if ! "$target" -timeout=25 -artifact_prefix="$work/findings/$name-" "$seeds"/* >"$log" 2>&1 ||
-     ! "$target" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=3072 -print_final_stats=1 \
-         -artifact_prefix="$work/findings/$name-" "$corpus" >>"$log" 2>&1; then
+  if ! "$target" "${options[@]}" "$seeds"/* >"$log" 2>&1 ||
+     ! "$target" "${options[@]}" -max_total_time="$seconds" -rss_limit_mb=3072 -print_final_stats=1 \
+         "$corpus" >>"$log" 2>&1; then
     echo "FAIL fuzz_$name: a finding; see $log and $work/findings/" >&2
     grep -E -A30 'ERROR: |FUZZ CHECK FAILED|runtime error: |deadly signal|timeout' "$log" | head -60 >&2 || true
     status=1

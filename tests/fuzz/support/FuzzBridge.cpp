@@ -33,6 +33,9 @@ FuzzBridge::~FuzzBridge() {
 }
 
 void FuzzBridge::reset() {
+    // What the old Bridge has queued already (a panel's answer) runs while it
+    // exists, so the work of one input ends inside that input.
+    if (bridge) drain();
     bridge.reset();
     drain();
     std::error_code ignored;
