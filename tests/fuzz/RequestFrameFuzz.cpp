@@ -9,6 +9,8 @@
 // an abandoned request is never answered after it was abandoned.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -204,9 +206,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             bool answered = made.task->answer.has_value();
             bridge.bridge->stop(made.task);
             if (!answered) abandoned.push_back(made);
+            if (std::getenv("QUILLMARSH_FUZZ_VERBOSE"))
+                std::fprintf(stderr, "%s %s -> abandoned\n", made.task->request().method.value_or("-").c_str(),
+                             made.task->request().url.value_or("-").c_str());
             continue;
         }
         FUZZ_CHECK(bridge.run(made.task), "answered in time: " + made.task->request().url.value_or("(none)"));
+        // To see what a seed or a finding asks: QUILLMARSH_FUZZ_VERBOSE=1.
+        if (std::getenv("QUILLMARSH_FUZZ_VERBOSE")) {
+            std::fprintf(stderr, "%s %s -> %d %s\n", made.task->request().method.value_or("-").c_str(),
+                         made.task->request().url.value_or("-").c_str(), made.task->answer->status,
+                         made.task->answer->body.substr(0, 120).c_str());
+        }
         checkAnswer(made);
     }
     bridge.reset();
