@@ -10,6 +10,7 @@ packages=(
   libgtk-4-dev libwebkitgtk-6.0-dev
   xvfb xauth openbox xdotool x11-utils xclip webkit2gtk-driver imagemagick
   python3 openssl
+  clang-14 libclang-rt-14-dev
 )
 
 # The editor page is built and tested with Node 18 or newer. A Node already

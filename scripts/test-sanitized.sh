@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds the core tests, the Bridge tests and the console with AddressSanitizer
-# and UndefinedBehaviorSanitizer into build-asan/ and runs those tests. Part of
+# Builds the core tests, the Bridge tests, the console and the fuzz targets
+# with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/, runs
+# those tests, then each fuzz target over its seeds and for 20 s more. Part of
 # scripts/test.sh; runs on its own too once scripts/setup.sh has.
+# `--build-only [targets...]` configures and builds (those targets) and stops.
 #
 # Any report fails the run, also one from a console that a test started and
 # whose exit status it does not look at: the consoles write to the test's own
@@ -9,12 +11,26 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# clang, so that the fuzz targets (libFuzzer is clang's) link against the very
+# libraries the sanitized tests run. A build folder made by another compiler
+# is configured afresh: CMake keeps the compiler of a folder's first run.
+export CC=${QUILLMARSH_CLANG:-clang-14} CXX=${QUILLMARSH_CLANGXX:-clang++-14}
+if [ -f build-asan/CMakeCache.txt ] &&
+   ! grep -q "^CMAKE_CXX_COMPILER:[A-Z]*=$(command -v "$CXX")\$" build-asan/CMakeCache.txt; then
+  rm -rf build-asan/CMakeCache.txt build-asan/CMakeFiles
+fi
 cmake -S . -B build-asan -G Ninja -DQUILLMARSH_WERROR=ON -DQUILLMARSH_SHELL=OFF -DQUILLMARSH_BENCH=OFF \
-  -DQUILLMARSH_SANITIZE=ON >/dev/null
-cmake --build build-asan -j"$(nproc)" --target core_tests bridge_tests quillmarsh-console
+  -DQUILLMARSH_SANITIZE=ON -DQUILLMARSH_FUZZ=ON >/dev/null
+if [ "${1:-}" = "--build-only" ]; then
+  shift
+  cmake --build build-asan -j"$(nproc)" --target "${@:-all}"
+  exit 0
+fi
+cmake --build build-asan -j"$(nproc)" --target core_tests bridge_tests quillmarsh-console fuzz_targets
 
-# The Bridge tests start the console of their own build; it must be sanitized too.
-if ! ldd build-asan/bin/quillmarsh-console | grep -q 'libasan\.so'; then
+# The Bridge tests start the console of their own build; it must be sanitized
+# too. (clang links the sanitizer runtime into the program itself.)
+if ! nm build-asan/bin/quillmarsh-console | grep -q ' __asan_init$'; then
   echo "build-asan/bin/quillmarsh-console is not built with AddressSanitizer" >&2
   exit 1
 fi
@@ -36,4 +52,8 @@ if grep -Eq "$pattern" "$log"; then
   grep -En -A20 "$pattern" "$log" >&2 || true
   status=1
 fi
+
+# Every input the outside world controls, fuzzed for a bounded time from its
+# seeds; any finding fails the run.
+bash scripts/fuzz.sh --built --fresh 20 || status=1
 exit "$status"

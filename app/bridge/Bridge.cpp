@@ -124,8 +124,8 @@ void Bridge::tidyAtLaunch() {
                 places.emplace_back(slash == 0 ? "/" : item.path.substr(0, slash), 1);
             }
         }
-        for (auto& [folder, depth] : places) {
-            listing.async([folder, depth] { sweepTemporaries(folder, depth); });
+        for (const auto& place : places) {
+            listing.async([place] { sweepTemporaries(place.first, place.second); });
         }
         // Keeps of recovery copies killed half-way leave theirs among the entries.
         listing.async([folder = recovery_.folder()] { sweepTemporaries(folder, 1); });
