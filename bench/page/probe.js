@@ -133,6 +133,9 @@
   // The worker's answers arrive through its on-message property. Its own work
   // runs on another thread, outside the union; each request's round trip
   // (sent to answered) is kept apart, as the share of the machine it took.
+  // A worker may be sent messages it does not answer (the keeper of unsaved
+  // texts gets the edits, then the keep): an answer ends the trip of the last
+  // message sent before it.
   const sentAt = new WeakMap();
   const postToWorker = Worker.prototype.postMessage;
   Worker.prototype.postMessage = function postMessage(...args) {
@@ -150,7 +153,10 @@
         const inner = timed(handler, "worker message");
         workerMessage.set.call(this, typeof handler !== "function" ? handler : function answered(event) {
           const sent = sentAt.get(this);
-          if (probe.recording && sent && sent.length) probe.workerTrips.push([sent.shift(), clock()]);
+          if (probe.recording && sent && sent.length) {
+            probe.workerTrips.push([sent.pop(), clock()]);
+            sent.length = 0;
+          }
           return inner.call(this, event);
         });
       },
