@@ -29,8 +29,10 @@ fi
 cmake --build build-asan -j"$(nproc)" --target core_tests bridge_tests quillmarsh-console fuzz_targets
 
 # The Bridge tests start the console of their own build; it must be sanitized
-# too. (clang links the sanitizer runtime into the program itself.)
-if ! nm build-asan/bin/quillmarsh-console | grep -q ' __asan_init$'; then
+# too. (clang links the sanitizer runtime into the program itself.) grep reads
+# all of nm's output: with -q it could stop early, and nm's broken pipe would
+# fail the pipeline under pipefail.
+if ! nm build-asan/bin/quillmarsh-console | grep ' __asan_init$' >/dev/null; then
   echo "build-asan/bin/quillmarsh-console is not built with AddressSanitizer" >&2
   exit 1
 fi
