@@ -14,6 +14,7 @@
 
 #include "core/BridgeError.hpp"
 #include "core/Images.hpp"
+#include "tests/fuzz/support/NameText.hpp"
 #include "tests/fuzz/support/ScratchFolder.hpp"
 
 namespace fs = std::filesystem;
@@ -53,16 +54,6 @@ struct Fixture {
 Fixture& fixture() {
     static Fixture made;
     return made;
-}
-
-bool isASCII(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-std::string lower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
 }
 
 std::string read(const std::string& path) {

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include <vector>
+
 #include <nlohmann/json.hpp>
 
 #include "core/AutoSaveRules.hpp"
@@ -37,13 +39,20 @@ void settings(const std::string& file) {
     FUZZ_CHECK(Settings(file, "1.2.3").update(loaded) == loaded, "settings take their own values");
 }
 
+// An entry without a bookmark is written with the empty one, which reads back
+// as such: the two are the same entry.
+std::vector<Recent::Item> asStored(std::vector<Recent::Item> items) {
+    for (Recent::Item& item : items) item.bookmark = item.bookmark.value_or("");
+    return items;
+}
+
 void recent(const std::string& file) {
     Recent list(file);
     FUZZ_CHECK(list.items().size() <= Recent::max, "the list is bounded");
     if (list.items().empty()) return;
     auto first = list.items().front();
     list.add(first.kind, first.path, first.bookmark);
-    FUZZ_CHECK(Recent(file).items() == list.items(), "the list reloads as saved");
+    FUZZ_CHECK(asStored(Recent(file).items()) == asStored(list.items()), "the list reloads as saved");
     list.listing();
 }
 

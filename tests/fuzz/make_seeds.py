@@ -188,6 +188,10 @@ write("Stores", {
                         {"kind": "folder", "path": "/tmp", "bookmark": "AAAA"},
                         {"kind": "file", "path": "/tmp/a.md", "bookmark": ""}]),
     "recent-stray": store(1, [{"kind": "file", "path": "/tmp/a.md"}, 3]),
+    # Found by fuzzing: an entry without a bookmark, then the same one with the
+    # empty bookmark; merged on the next add, it must read back as saved.
+    "recent-duplicate-without-bookmark": store(1, [{"kind": "file", "path": "/tmp/a.md", "bookmarkark": "AAAA"},
+                                                   {"kind": "file", "path": "/tmp/a.md", "bookmark": ""}]),
     "session": store(2, {"folder": {"path": "/tmp", "bookmark": ""},
                          "docs": [{"path": "/tmp/a.md", "bookmark": ""}], "active": 0,
                          "views": [{"anchor": 1, "head": 2, "top": 3}]}),
