@@ -1,6 +1,7 @@
 // Runs work for a key once changes to it pause, and, while changes go on
-// without a pause, at least every `most` milliseconds. Each change costs one
-// timer reset, whatever the size of the document behind the key.
+// without a pause, at least every `most` milliseconds. A change only notes its
+// time (typing makes one per key); the one timer of a key, when it comes due,
+// looks whether changes came since and waits on for the rest of the pause.
 
 const browserClock = {
   now: () => performance.now(),
@@ -16,17 +17,36 @@ export class PauseTimer {
     this.most = most;
     this.run = run;
     this.clock = clock;
-    this.waiting = new Map(); // key -> { first, handle }
+    this.waiting = new Map(); // key -> { first, last, handle }
   }
 
   changed(key) {
     const now = this.clock.now();
-    const entry = this.waiting.get(key) || { first: now, handle: null };
-    if (entry.handle !== null) this.clock.clearTimeout(entry.handle);
-    const paused = now + this.pause <= entry.first + this.most;
-    const due = paused ? now + this.pause : entry.first + this.most;
-    entry.handle = this.clock.setTimeout(() => this.fire(key, paused), Math.max(0, due - now));
-    this.waiting.set(key, entry);
+    const entry = this.waiting.get(key);
+    if (entry) {
+      entry.last = now;
+      return;
+    }
+    const fresh = { first: now, last: now, handle: null };
+    this.waiting.set(key, fresh);
+    this.arm(key, fresh, now);
+  }
+
+  // When the work is due: the end of the pause after the last change, or
+  // `most` after the first, whichever comes first.
+  due(entry) {
+    return Math.min(entry.last + this.pause, entry.first + this.most);
+  }
+
+  arm(key, entry, now) {
+    entry.handle = this.clock.setTimeout(() => this.check(key, entry), Math.max(0, this.due(entry) - now));
+  }
+
+  check(key, entry) {
+    if (this.waiting.get(key) !== entry) return;
+    const now = this.clock.now();
+    if (now < this.due(entry)) return this.arm(key, entry, now);
+    this.fire(key, entry.last + this.pause <= entry.first + this.most);
   }
 
   pending(key) {
