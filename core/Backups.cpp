@@ -113,21 +113,16 @@ std::string Backups::name(const std::string& document, Time at, int n) {
 }
 
 std::string Backups::keep(std::string_view bytes, const std::string& document, Time now) const {
-    // The folders this backup has to make, innermost first.
-    std::vector<std::string> missing;
-    for (std::string path = folder_; !path.empty() && path != "/" && path != "."; path = FileWrite::parentFolder(path)) {
-        struct stat status;
-        if (::lstat(path.c_str(), &status) == 0) break;
-        missing.push_back(path);
-    }
-    if (!missing.empty() && !FileWrite::makeFolders(folder_)) backupFailed();
+    // The folders this backup had to make, outermost first.
+    std::vector<std::string> made;
+    if (!FileWrite::makeFolders(folder_, 0777, &made)) backupFailed();
     // A link in place of the folder could send the copies anywhere.
     if (!isRealFolder(folder_)) backupFailed();
     // The names of the folders just made must be on storage before anything in
     // them counts as kept. A parent that cannot be opened is passed over; one
     // whose flush fails is storage that cannot promise to keep the copy.
-    for (auto made = missing.rbegin(); made != missing.rend(); ++made) {
-        auto flushed = FileWrite::flushFolder(FileWrite::parentFolder(*made));
+    for (const std::string& folder : made) {
+        auto flushed = FileWrite::flushFolder(FileWrite::parentFolder(folder));
         if (!flushed && flushed.failed == SysCall::fsync) backupFailed();
     }
 

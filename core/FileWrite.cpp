@@ -246,7 +246,7 @@ WriteResult flushFolder(int fd) {
     return WriteResult::success();
 }
 
-WriteResult makeFolders(const std::string& path, mode_t mode) {
+WriteResult makeFolders(const std::string& path, mode_t mode, std::vector<std::string>* made) {
     auto isFolder = [](const std::string& candidate, bool& exists) {
         struct stat status;
         exists = ::stat(candidate.c_str(), &status) == 0;
@@ -269,7 +269,10 @@ WriteResult makeFolders(const std::string& path, mode_t mode) {
             errno = ENOTDIR;
             return WriteResult::failure(SysCall::mkdir, ENOTDIR);
         }
-        if (sysCalls().mkdir(prefix.c_str(), mode) == 0) continue;
+        if (sysCalls().mkdir(prefix.c_str(), mode) == 0) {
+            if (made) made->push_back(prefix);
+            continue;
+        }
         int error = errno;
         // Another thread or program may have made it a moment ago: that counts.
         if (error == EEXIST && isFolder(prefix, exists)) continue;

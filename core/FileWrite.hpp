@@ -10,6 +10,7 @@
 #include "core/SysCalls.hpp"
 
 #include <string>
+#include <vector>
 #include <string_view>
 #include <sys/types.h>
 
@@ -134,8 +135,10 @@ WriteResult flushFolder(int fd);
 
 // Creates a folder and any missing parents (mode as narrowed by the umask).
 // Succeeds when the folder already exists; fails when something that is not a
-// folder stands in the way.
-WriteResult makeFolders(const std::string& path, mode_t mode = 0777);
+// folder stands in the way. `made`, when given, gets each folder this call
+// created, outermost first: a writer that must have their names on storage
+// flushes the folder holding each.
+WriteResult makeFolders(const std::string& path, mode_t mode = 0777, std::vector<std::string>* made = nullptr);
 
 // The folder that holds `path`: "." for a bare name.
 std::string parentFolder(const std::string& path);

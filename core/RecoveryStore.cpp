@@ -127,18 +127,13 @@ void RecoveryStore::putLiteral(const std::string& id, const std::string& name,
 }
 
 void RecoveryStore::makeFolder() const {
-    // The folders about to be made, deepest first: each new name must be on
-    // storage too, or a power cut could take the whole folder with the entry.
-    std::vector<std::string> missing;
-    struct stat status;
-    for (std::string at = folder_; ::lstat(at.c_str(), &status) != 0 && errno == ENOENT;
-         at = FileWrite::parentFolder(at)) {
-        missing.push_back(at);
-        if (at == "/" || at == ".") break;
-    }
-    if (auto made = FileWrite::makeFolders(folder_, 0700); !made) notKept(made.error);
-    for (const std::string& made : missing) {
-        if (auto flushed = FileWrite::flushFolder(FileWrite::parentFolder(made)); !flushed) notKept(flushed.error);
+    // Each folder made here is flushed into its parent, deepest first: its name
+    // must be on storage too, or a power cut could take the whole folder with
+    // the entry.
+    std::vector<std::string> made;
+    if (auto result = FileWrite::makeFolders(folder_, 0700, &made); !result) notKept(result.error);
+    for (auto folder = made.rbegin(); folder != made.rend(); ++folder) {
+        if (auto flushed = FileWrite::flushFolder(FileWrite::parentFolder(*folder)); !flushed) notKept(flushed.error);
     }
 }
 

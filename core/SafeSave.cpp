@@ -12,6 +12,7 @@
 // written back.
 #include "core/SafeSave.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -102,26 +103,16 @@ bool holdsOld(const Target& target) {
     }
 }
 
-// The folders that making `path` will create, innermost first.
-std::vector<std::string> missingFolders(const std::string& path) {
-    std::vector<std::string> missing;
-    struct stat status;
-    for (std::string at = path; !at.empty() && at != "/" && at != "." && ::lstat(at.c_str(), &status) != 0;
-         at = FileWrite::parentFolder(at)) {
-        missing.push_back(at);
-    }
-    return missing;
-}
-
 void replacementFolder(const std::string& bytes, const Target& target) {
     auto& sys = sysCalls();
     std::string base = Files::replacementBase();
     if (base.empty()) notSaved(ENOENT);
     std::string folder = base + "/save-" + randomName(randomUUID);
-    // Every folder made on the way to the copy, the copy's own included.
-    std::vector<std::string> made = missingFolders(base);
-    made.insert(made.begin(), folder);
-    if (auto madeBase = FileWrite::makeFolders(base, 0700); !madeBase) notSaved(madeBase.error);
+    // Every folder made on the way to the copy, the copy's own included, innermost first.
+    std::vector<std::string> made;
+    if (auto madeBase = FileWrite::makeFolders(base, 0700, &made); !madeBase) notSaved(madeBase.error);
+    made.push_back(folder);
+    std::reverse(made.begin(), made.end());
     if (sys.mkdir(folder.c_str(), 0700) != 0) notSaved(errno);
     std::string partial = folder + "/" + Files::partialCopyName;
     std::string copy = folder + "/" + target.name;

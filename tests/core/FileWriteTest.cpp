@@ -189,11 +189,15 @@ TEST(FileWrite, MakeFoldersCreatesMissingParentsAndStopsAtAFile) {
     TempDir dir;
     dir.write("file", "");
 
-    EXPECT_TRUE(FileWrite::makeFolders(dir / "a/b/c"));
+    std::vector<std::string> made;
+    EXPECT_TRUE(FileWrite::makeFolders(dir / "a/b", 0777, &made));
+    EXPECT_TRUE(FileWrite::makeFolders(dir / "a/b/c", 0777, &made));
     EXPECT_TRUE(FileWrite::makeFolders(dir / "a/b/c"));
     auto blocked = FileWrite::makeFolders(dir / "file/d");
 
     EXPECT_TRUE(fs::is_directory(dir / "a/b/c"));
+    // What each call created, outermost first; nothing that was there already.
+    EXPECT_EQ(made, (std::vector<std::string>{dir / "a", dir / "a/b", dir / "a/b/c"}));
     EXPECT_FALSE(blocked);
     EXPECT_EQ(blocked.error, ENOTDIR);
 }
