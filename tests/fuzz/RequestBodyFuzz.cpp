@@ -13,59 +13,10 @@
 #include <vector>
 
 #include "core/RequestBody.hpp"
+#include "tests/fuzz/support/PieceStream.hpp"
 #include "tests/fuzz/support/ScratchFolder.hpp"
 
 namespace {
-
-class PieceStream final : public InputStream {
-public:
-    // Each piece is handed out by one read (cut to the reader's capacity);
-    // after `failAt` pieces a read fails. `padding` bytes of 'x' follow the
-    // pieces, handed out in whole capacities, to pass the size limit cheaply.
-    PieceStream(std::vector<std::string> pieces, std::optional<std::size_t> failAt, std::size_t padding)
-        : pieces_(std::move(pieces)), failAt_(failAt), padding_(padding) {}
-
-    void open() override { ++opens; }
-    void close() override { ++closes; }
-    ssize_t read(char* buffer, size_t capacity) override {
-        FUZZ_CHECK(opens == 1 && closes == 0, "read outside open and close");
-        FUZZ_CHECK(capacity > 0, "read with no room");
-        if (failAt_ && served_ == *failAt_) return -1;
-        if (next_ < pieces_.size()) {
-            std::string& piece = pieces_[next_];
-            std::size_t count = std::min(capacity, piece.size() - offset_);
-            std::memcpy(buffer, piece.data() + offset_, count);
-            offset_ += count;
-            if (offset_ == piece.size()) {
-                ++next_;
-                ++served_;
-                offset_ = 0;
-            }
-            // An empty piece would read as the end: the reader stops there.
-            if (count == 0) ended_ = true;
-            return static_cast<ssize_t>(count);
-        }
-        std::size_t count = std::min(capacity, padding_);
-        std::memset(buffer, 'x', count);
-        padding_ -= count;
-        if (count == 0) ended_ = true;
-        return static_cast<ssize_t>(count);
-    }
-    std::string errorDescription() const override { return description; }
-
-    std::string description;
-    int opens = 0;
-    int closes = 0;
-    bool ended_ = false;
-
-private:
-    std::vector<std::string> pieces_;
-    std::optional<std::size_t> failAt_;
-    std::size_t padding_;
-    std::size_t next_ = 0;
-    std::size_t offset_ = 0;
-    std::size_t served_ = 0;
-};
 
 // The reference reading of a declared length: [+-]digits within int64.
 std::optional<long double> plainCount(const std::string& text) {

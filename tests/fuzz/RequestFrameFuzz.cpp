@@ -19,6 +19,7 @@
 
 #include "app/bridge/RequestURL.hpp"
 #include "tests/fuzz/support/FuzzBridge.hpp"
+#include "tests/fuzz/support/PieceStream.hpp"
 #include "tests/fuzz/support/ScratchFolder.hpp"
 
 namespace {
@@ -46,33 +47,6 @@ const std::vector<std::string> queries = {"",
                                           "?auto=1",
                                           "?file=unknown"};
 
-class PieceStream final : public InputStream {
-public:
-    PieceStream(std::vector<std::string> pieces, bool fails) : pieces_(std::move(pieces)), fails_(fails) {}
-    void open() override { ++opens; }
-    void close() override { ++closes; }
-    ssize_t read(char* buffer, size_t capacity) override {
-        FUZZ_CHECK(opens == 1 && closes == 0, "read outside open and close");
-        if (next_ == pieces_.size()) return fails_ ? -1 : 0;
-        std::string& piece = pieces_[next_];
-        std::size_t count = std::min(capacity, piece.size() - offset_);
-        std::memcpy(buffer, piece.data() + offset_, count);
-        offset_ += count;
-        if (offset_ == piece.size()) {
-            ++next_;
-            offset_ = 0;
-        }
-        return static_cast<ssize_t>(count);
-    }
-    int opens = 0;
-    int closes = 0;
-
-private:
-    std::vector<std::string> pieces_;
-    bool fails_;
-    std::size_t next_ = 0;
-    std::size_t offset_ = 0;
-};
 
 template <typename T>
 const T& pick(FuzzedDataProvider& input, const std::vector<T>& from) {
@@ -80,7 +54,7 @@ const T& pick(FuzzedDataProvider& input, const std::vector<T>& from) {
 }
 
 struct Made {
-    std::shared_ptr<RecordingTask> task;
+    std::shared_ptr<FakeTask> task;
     std::shared_ptr<PieceStream> stream;
     bool tokenRight = false;
     bool originWrong = false;
@@ -143,7 +117,9 @@ Made makeRequest(FuzzedDataProvider& input, const std::string& token) {
                 whole += piece;
                 pieces.push_back(piece);
             }
-            made.stream = std::make_shared<PieceStream>(pieces, input.ConsumeIntegralInRange<int>(0, 7) == 7);
+            // One in eight bodies fails once every piece has come.
+            bool fails = input.ConsumeIntegralInRange<int>(0, 7) == 7;
+            made.stream = std::make_shared<PieceStream>(pieces, fails ? std::optional<std::size_t>(pieces.size()) : std::nullopt);
             request.bodyStream = made.stream;
             break;
         }
@@ -158,13 +134,13 @@ Made makeRequest(FuzzedDataProvider& input, const std::string& token) {
         case 2: request.headers["X-Quillmarsh-Bytes"] = std::to_string(whole.size()); break;
         default: break;
     }
-    made.task = std::make_shared<RecordingTask>(std::move(request));
+    made.task = std::make_shared<FakeTask>(std::move(request));
     return made;
 }
 
 void checkAnswer(const Made& made) {
     const SchemeRequest& request = made.task->request();
-    const RecordedAnswer& answer = *made.task->answer;
+    const Answer& answer = *made.task->answer;
     FUZZ_CHECK(made.task->finishCount == 1, "answered once");
     FUZZ_CHECK(answer.status >= 100 && answer.status <= 599, "a status: " + std::to_string(answer.status));
     auto length = answer.headers.find("Content-Length");

@@ -124,13 +124,13 @@ FuzzBridge& bridge() {
     return made;
 }
 
-RecordedAnswer ask(FuzzBridge& b, const std::string& method, const std::string& path, const std::string& body = "") {
+Answer ask(FuzzBridge& b, const std::string& method, const std::string& path, const std::string& body = "") {
     SchemeRequest request;
     request.url = "lornwick://app" + path;
     request.method = method;
     request.headers = {{"X-Quillmarsh-Token", b.token()}};
     request.body = body;
-    auto task = std::make_shared<RecordingTask>(request);
+    auto task = std::make_shared<FakeTask>(request);
     FUZZ_CHECK(b.run(task), "answered in time: " + path);
     FUZZ_CHECK(task->finishCount == 1, "answered once: " + path);
     return *task->answer;

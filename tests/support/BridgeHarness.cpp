@@ -2,11 +2,6 @@
 
 #include <gtest/gtest.h>
 
-void FakeTask::finish(int status, const HeaderMap& headers, std::string body) {
-    ++finishCount;
-    answer = Answer{status, headers, std::move(body)};
-}
-
 void FakePlatform::runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) {
     panelsShown.push_back(options);
     PanelResult result;

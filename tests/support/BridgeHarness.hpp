@@ -11,29 +11,9 @@
 #include <vector>
 
 #include "app/bridge/Bridge.hpp"
+#include "tests/support/FakeTask.hpp"
 #include "tests/support/LogCapture.hpp"
 #include "tests/support/TempDir.hpp"
-
-struct Answer {
-    int status = 0;
-    HeaderMap headers;
-    std::string body;
-    nlohmann::json json() const { return nlohmann::json::parse(body); }
-    std::string error() const { return json().at("error").get<std::string>(); }
-};
-
-class FakeTask final : public SchemeTask {
-public:
-    explicit FakeTask(SchemeRequest request) : request_(std::move(request)) {}
-    const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap& headers, std::string body) override;
-
-    std::optional<Answer> answer;
-    int finishCount = 0;
-
-private:
-    SchemeRequest request_;
-};
 
 class FakePlatform final : public Panels, public Workspace, public Network {
 public:

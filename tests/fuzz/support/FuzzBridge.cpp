@@ -4,11 +4,6 @@
 
 #include "core/LogFile.hpp"
 
-void RecordingTask::finish(int status, const HeaderMap& headers, std::string body) {
-    ++finishCount;
-    answer = RecordedAnswer{status, headers, std::move(body)};
-}
-
 void FixturePlatform::runPanel(const PanelOptions& options, std::function<void(PanelResult)> done) {
     PanelResult result;
     result.chosen = true;
@@ -53,7 +48,7 @@ void FuzzBridge::reset() {
     bridge->onOpenRequested = [] {};
 }
 
-bool FuzzBridge::run(const std::shared_ptr<RecordingTask>& task, std::chrono::milliseconds limit) {
+bool FuzzBridge::run(const std::shared_ptr<FakeTask>& task, std::chrono::milliseconds limit) {
     bridge->start(task);
     return main.runUntil([&] { return task->answer.has_value(); }, limit);
 }

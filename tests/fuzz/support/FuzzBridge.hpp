@@ -10,25 +10,7 @@
 
 #include "app/bridge/Bridge.hpp"
 #include "tests/fuzz/support/ScratchFolder.hpp"
-
-struct RecordedAnswer {
-    int status = 0;
-    HeaderMap headers;
-    std::string body;
-};
-
-class RecordingTask final : public SchemeTask {
-public:
-    explicit RecordingTask(SchemeRequest request) : request_(std::move(request)) {}
-    const SchemeRequest& request() const override { return request_; }
-    void finish(int status, const HeaderMap& headers, std::string body) override;
-
-    std::optional<RecordedAnswer> answer;
-    int finishCount = 0;
-
-private:
-    SchemeRequest request_;
-};
+#include "tests/support/FakeTask.hpp"
 
 // Panels choose the fixture folder, or its one document, or a new name in
 // it; the desktop opens nothing, knows no bookmarks and has no network.
@@ -62,7 +44,7 @@ public:
 
     // Starts the task and pumps until it is answered or `limit` passes.
     // Returns whether it was answered.
-    bool run(const std::shared_ptr<RecordingTask>& task,
+    bool run(const std::shared_ptr<FakeTask>& task,
              std::chrono::milliseconds limit = std::chrono::seconds(20));
     // Pumps the main queue for what is already queued (abandoned tasks' work).
     void drain();
