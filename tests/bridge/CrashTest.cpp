@@ -28,6 +28,7 @@
 
 #include "core/DocumentRead.hpp"
 #include "tests/support/ConsoleProcess.hpp"
+#include "tests/support/KillRuns.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace fs = std::filesystem;
@@ -35,7 +36,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int killCount = 200;
+constexpr int standardKills = 200;
 constexpr std::size_t documentBytes = 1 << 20;
 // Bounds one console run; a healthy one takes a fraction of a second.
 constexpr auto runLimit = std::chrono::seconds(30);
@@ -192,20 +193,6 @@ void clearLeftovers(const TempDir& home) {
     fs::remove_all(home / "cache/Quillmarsh");
 }
 
-unsigned long long chooseSeed() {
-    if (const char* given = std::getenv("QUILLMARSH_CRASH_SEED")) return std::strtoull(given, nullptr, 10);
-    return std::random_device{}();
-}
-
-// The kills per route: the route's own count unless a longer (or shorter) run
-// is asked for.
-int chooseKills(int routeKills) {
-    const char* given = std::getenv("QUILLMARSH_CRASH_KILLS");
-    if (!given) return routeKills;
-    int kills = std::atoi(given);
-    return kills > 0 ? kills : routeKills;
-}
-
 struct Route {
     const char* name;
     bool viaReplacementFolder;
@@ -218,8 +205,8 @@ class Crash : public testing::TestWithParam<Route> {};
 
 TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) {
     const Route& route = GetParam();
-    const unsigned long long seed = chooseSeed();
-    const int kills = chooseKills(route.kills);
+    const unsigned long long seed = killSeed();
+    const int kills = killCount(route.kills);
     std::cout << route.name << " seed " << seed << " (QUILLMARSH_CRASH_SEED replays it)\n";
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
@@ -285,7 +272,7 @@ TEST_P(Crash, AKilledSaveLeavesTheOldOrTheNewVersionAndKeepsWhatItAcknowledged) 
 }
 
 INSTANTIATE_TEST_SUITE_P(Routes, Crash,
-                         testing::Values(Route{"sameFolder", false, killCount}, Route{"replacementFolder", true, 100}),
+                         testing::Values(Route{"sameFolder", false, standardKills}, Route{"replacementFolder", true, 100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

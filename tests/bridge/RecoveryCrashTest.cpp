@@ -27,6 +27,7 @@
 
 #include "core/DocumentRead.hpp"
 #include "tests/support/ConsoleProcess.hpp"
+#include "tests/support/KillRuns.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace fs = std::filesystem;
@@ -34,7 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr int killCount = 110;
+constexpr int standardKills = 110;
 constexpr std::size_t textBytes = 1 << 20;
 constexpr const char* entryId = "crash-entry";
 // Bounds one console run; a healthy one takes a fraction of a second.
@@ -207,22 +208,9 @@ int clearTemporaries(const std::string& folder) {
     return removed;
 }
 
-unsigned long long chooseSeed() {
-    for (const char* name : {"QUILLMARSH_RECOVERY_CRASH_SEED", "QUILLMARSH_CRASH_SEED"}) {
-        if (const char* given = std::getenv(name)) return std::strtoull(given, nullptr, 10);
-    }
-    return std::random_device{}();
-}
-
-int chooseKills() {
-    const char* given = std::getenv("QUILLMARSH_CRASH_KILLS");
-    int kills = given ? std::atoi(given) : 0;
-    return kills > 0 ? kills : killCount;
-}
-
 TEST(RecoveryCrash, AKilledKeepLeavesOneWholeTextAndKeepsWhatItAnswered) {
-    const unsigned long long seed = chooseSeed();
-    const int kills = chooseKills();
+    const unsigned long long seed = killSeed({"QUILLMARSH_RECOVERY_CRASH_SEED", "QUILLMARSH_CRASH_SEED"});
+    const int kills = killCount(standardKills);
     std::cout << "seed " << seed << " (QUILLMARSH_RECOVERY_CRASH_SEED replays it)\n";
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937_64 random(seed);
